@@ -1,0 +1,25 @@
+# Linux: the logic against the simulated Windows, with the unit tests.
+if(ORVANE_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+file(GLOB ORVANE_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
+add_library(orvane_core STATIC ${ORVANE_CORE_SOURCES} ${ORVANE_SIM_SOURCES})
+target_include_directories(orvane_core PUBLIC src)
+
+enable_testing()
+find_package(GTest REQUIRED)
+file(GLOB ORVANE_TEST_SOURCES CONFIGURE_DEPENDS tests/*_test.cpp tests/support/*.cpp)
+add_executable(orvane_tests ${ORVANE_TEST_SOURCES})
+target_include_directories(orvane_tests PRIVATE tests)
+target_link_libraries(orvane_tests PRIVATE orvane_core GTest::gtest GTest::gmock GTest::gtest_main)
+include(GoogleTest)
+gtest_discover_tests(orvane_tests DISCOVERY_TIMEOUT 60)
+
+if(ORVANE_FUZZ AND EXISTS ${CMAKE_SOURCE_DIR}/fuzz/CMakeLists.txt)
+  add_subdirectory(fuzz)
+endif()
+if(ORVANE_BENCH AND EXISTS ${CMAKE_SOURCE_DIR}/bench/CMakeLists.txt)
+  add_subdirectory(bench)
+endif()

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "launcher/launch_result.h"
+#include "strings/fixed_path_string.h"
+
+namespace orvane {
+
+/// Milliseconds the launcher waits for the tool: 100 minutes.
+inline constexpr std::uint32_t TOOL_WAIT_MILLISECONDS = 6000000;
+
+/// Starts the tool elevated ("runas") in `workFolder` with " /encfile "<patchPath>"" (and, when
+/// `useLegacy`, " /var scriptdir "<workFolder>""), waits up to 100 minutes and returns 0, the
+/// tool's exit code, 5 when it could not start, or the wait's result (258, 0xFFFFFFFF). A failed
+/// GetExitCodeProcess gives 0xFFFFFFFF. The process handle is closed on every path.
+LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString& patchPath,
+                          const FixedPathString& workFolder, bool useLegacy);
+
+}  // namespace orvane

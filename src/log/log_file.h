@@ -1,0 +1,32 @@
+// The log folder and file of a run: OpenLog, EnsureDirectory, CloseLog, and the process-wide
+// log stream and log path.
+#pragma once
+
+#include "log/log_stream.h"
+#include "strings/fixed_path_string.h"
+
+namespace orvane {
+
+/// The open log stream, or null when OpenLog could not open the file. Set once by OpenLog.
+extern LogStream* logStream;
+
+/// Puts the log folder into `logPath` (the common application-data folder with "Velmor", or
+/// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
+/// the file. Reports nothing: on failure `logStream` stays null.
+void OpenLog();
+
+/// True when a file or folder `path` exists afterwards; creates missing parents first.
+bool EnsureDirectory(const FixedPathString& path);
+
+/// Flushes and closes the log. Does nothing when the stream is absent.
+void CloseLog();
+
+/// Seconds since 1970 of a FILETIME, truncated toward zero, as decimal text ("-1" before 1970).
+void SecondsText(std::int64_t fileTimeTicks, GuardedString& out);
+
+/// Reads the system time with the precise clock when the system has it. The function is
+/// looked up once, at process start; RefreshClockSource looks again (for tests).
+std::int64_t ReadSystemTimeTicks();
+void RefreshClockSource();
+
+}  // namespace orvane

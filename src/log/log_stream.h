@@ -1,0 +1,42 @@
+// The log file stream: one buffered UTF-16 stream over the raw file primitives, stored as
+// UTF-8 (or UTF-16LE for a file that already is), LF stored as CR LF, every write at the end.
+// The same engine serves every platform, so the bytes on disk are the same everywhere.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace orvane {
+
+enum class LogEncoding : std::uint8_t { Utf8, Utf16LE };
+
+class LogStream {
+public:
+    /// Buffered UTF-16 units before the stream hands them on (4096 bytes).
+    static constexpr std::uint32_t BUFFER_UNITS = 2048;
+
+    /// Opens `path` for appending with deny-write sharing and decides the encoding from the
+    /// file's first bytes (new or empty: writes the UTF-8 mark; EF BB BF: UTF-8; FF FE: UTF-16LE;
+    /// FE FF: refused; anything else, or not readable: UTF-8 without a mark). False when the
+    /// file cannot be opened; the stream then stays closed.
+    bool Open(const char16_t* path);
+    /// Buffers `count` units; a full buffer is handed on.
+    void Write(const char16_t* units, std::uint32_t count);
+    /// Hands everything buffered to the file. False when a write failed (the data is lost).
+    bool Flush();
+    /// Flushes and closes. Does nothing when not open.
+    void Close();
+    bool IsOpen() const { return file != nullptr; }
+    LogEncoding Encoding() const { return encoding; }
+
+private:
+    bool HandOn(bool finalPiece);
+
+    platform::HANDLE file = nullptr;
+    LogEncoding encoding = LogEncoding::Utf8;
+    std::uint32_t used = 0;
+    char16_t buffer[BUFFER_UNITS];
+};
+
+}  // namespace orvane

@@ -1,0 +1,44 @@
+// Folders, the clock, and the raw file primitives that the log stream is built on.
+#pragma once
+
+#include "platform/types.h"
+
+namespace platform {
+
+inline constexpr DWORD GENERIC_READ = 0x80000000;
+inline constexpr DWORD GENERIC_WRITE = 0x40000000;
+inline constexpr DWORD FILE_SHARE_READ = 0x00000001;
+inline constexpr DWORD FILE_SHARE_WRITE = 0x00000002;
+inline constexpr DWORD FILE_SHARE_DELETE = 0x00000004;
+inline constexpr DWORD CREATE_NEW = 1;
+inline constexpr DWORD CREATE_ALWAYS = 2;
+inline constexpr DWORD OPEN_EXISTING = 3;
+inline constexpr DWORD OPEN_ALWAYS = 4;
+inline constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x00000080;
+
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+
+/// Creates one folder; fails with ERROR_PATH_NOT_FOUND when its parent is missing and with
+/// ERROR_ALREADY_EXISTS when anything of that name exists. Non-zero on success.
+BOOL CreateDirectoryW(const char16_t* path, void* securityAttributes);
+
+/// The current system time.
+void GetSystemTimeAsFileTime(FILETIME* time);
+
+using SystemTimeFunction = void (*)(FILETIME* time);
+
+/// GetSystemTimePreciseAsFileTime, looked up by name in kernel32; null where the system lacks it.
+SystemTimeFunction FindGetSystemTimePreciseAsFileTime();
+
+/// Opens or creates a file (no security attributes, no template). Returns INVALID_HANDLE_VALUE
+/// on failure, GetLastError telling why (ERROR_SHARING_VIOLATION when another handle's sharing
+/// excludes this access, ERROR_ACCESS_DENIED for a folder).
+HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD attributes);
+
+/// Reads up to `size` bytes from the current position. Non-zero on success; `*read` is 0 at the end.
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read);
+
+/// Moves to the current end of the file, then writes `size` bytes. Non-zero when all were written.
+BOOL WriteFileAtEnd(HANDLE file, const void* data, DWORD size, DWORD* written);
+
+}  // namespace platform

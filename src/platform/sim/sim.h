@@ -1,0 +1,196 @@
+// Control API of the simulated Windows machine that the Linux build links against. Tests set
+// the machine up, run the system's code against platform::*, and read back what it did.
+// Everything here is test-side; the system's logic never includes this header.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/types.h"
+
+namespace sim {
+
+using platform::BOOL;
+using platform::DWORD;
+using platform::HRESULT;
+using platform::LONG;
+
+/// Forgets everything: a new, empty temporary root folder with drive C: only, an empty
+/// registry on a 64-bit machine, defaults for every other answer (listed with each setter).
+/// Open handles from before are dropped. Counters and records start from zero.
+void Reset();
+
+// ---- Files -------------------------------------------------------------------------------
+// Windows paths map onto the real folder RootFolder(): "C:\a\b" is <root>/C/a/b, a UNC path
+// "\\server\share\x" is <root>/UNC/server/share/x, a relative path is taken relative to the
+// current folder (default "C:\"). Both separators are accepted. Names are case-sensitive.
+
+/// The real folder that holds the simulated drives.
+std::string RootFolder();
+/// The real path of a Windows path.
+std::string HostPath(const std::u16string& windowsPath);
+/// Makes a drive (a folder under the root), e.g. u'E'. C: exists after Reset.
+void MakeDrive(char16_t letter);
+/// Creates a folder and its parents.
+void MakeFolder(const std::u16string& windowsPath);
+/// Creates or replaces a file with `bytes`, creating its parent folders.
+void MakeFile(const std::u16string& windowsPath, const std::string& bytes = {});
+/// Reads a whole file; empty when it is missing.
+std::string ReadFile(const std::u16string& windowsPath);
+bool FileExists(const std::u16string& windowsPath);
+bool FolderExists(const std::u16string& windowsPath);
+/// Sets the process's current folder, used for relative paths.
+void SetCurrentFolder(const std::u16string& windowsPath);
+/// Lists the real files under a Windows folder (names only), sorted.
+std::vector<std::u16string> ListFolder(const std::u16string& windowsPath);
+
+/// CreateDirectoryW on this exact path fails with `error` (e.g. ERROR_ACCESS_DENIED).
+void DenyCreateDirectory(const std::u16string& windowsPath, DWORD error);
+/// Every CreateFileW on this exact path fails with `error`.
+void DenyOpen(const std::u16string& windowsPath, DWORD error);
+/// CreateFileW asking for GENERIC_READ fails with ERROR_ACCESS_DENIED (write alone still works).
+void DenyReadOpen(const std::u16string& windowsPath);
+/// Writes (WriteFileAtEnd) fail with `error` after `okWrites` more successful ones; 0: the next fails.
+void FailWritesAfter(int okWrites, DWORD error = 112 /* ERROR_DISK_FULL */);
+/// Every WriteFileAtEnd call so far, with its byte count, in order.
+const std::vector<DWORD>& WriteSizes();
+/// Paths passed to CreateDirectoryW, in order, with the call's result.
+struct DirectoryCall {
+    std::u16string path;
+    BOOL result;
+    DWORD error;
+};
+const std::vector<DirectoryCall>& DirectoryCalls();
+
+// ---- Registry ----------------------------------------------------------------------------
+// HKEY_LOCAL_MACHINE only. A 64-bit machine has two views: an access mask with KEY_WOW64_64KEY
+// reads the 64-bit view, without it the 32-bit view. A 32-bit machine has one view (Bit32),
+// and KEY_WOW64_64KEY is ignored there.
+
+enum class View { Bit32, Bit64 };
+
+/// Default true after Reset.
+void SetMachine64Bit(bool is64Bit);
+/// Stores a raw value (the key is created). `bytes` is stored exactly; no terminator is added.
+void SetValue(View view, const std::u16string& key, const std::u16string& name, DWORD type,
+              const std::vector<std::uint8_t>& bytes);
+/// Stores `text` with its terminator, as RegSetValueEx would for REG_SZ.
+void SetString(View view, const std::u16string& key, const std::u16string& name, const std::u16string& text,
+               DWORD type = 1 /* REG_SZ */);
+/// Creates a key without values.
+void MakeKey(View view, const std::u16string& key);
+/// RegOpenKeyExW of that key fails with `error` (e.g. ERROR_ACCESS_DENIED) in both views.
+void DenyKey(const std::u16string& key, LONG error);
+
+struct RegistryOpen {
+    std::u16string subKey;
+    DWORD options;
+    DWORD access;
+    LONG result;
+};
+struct RegistryQuery {
+    std::u16string name;
+    bool reservedWasNull;
+    DWORD byteCountIn;
+    LONG result;
+};
+const std::vector<RegistryOpen>& RegistryOpens();
+const std::vector<RegistryQuery>& RegistryQueries();
+/// RegCloseKey calls so far, and keys opened but not yet closed.
+int RegistryCloses();
+int OpenKeys();
+
+// ---- Process and modules -----------------------------------------------------------------
+
+/// IsWow64Process's answer: fails with `error` when `fails`, else sets the flag to `flag`.
+/// Default after Reset: succeeds with 1.
+void SetWow64Answer(bool fails, BOOL flag, DWORD error = platform::ERROR_INVALID_HANDLE);
+/// The program's own path for GetModuleFileNameW. Default "C:\deploy\Orvane.Launcher.exe".
+/// A path that does not fit is cut to size - 1 characters and the call returns size with
+/// ERROR_INSUFFICIENT_BUFFER, as Windows 6.0 and later do.
+void SetModuleFileName(const std::u16string& path);
+/// GetModuleFileNameW fails: returns 0 with `error`.
+void FailModuleFileName(DWORD error);
+/// Default 4242.
+void SetProcessId(DWORD id);
+int RestrictDllSearchPathCalls();
+
+/// What the next launches do. Default after Reset: starts, the wait returns 0, exit code 0.
+struct ToolScript {
+    bool startFails = false;
+    DWORD startError = platform::ERROR_CANCELLED;
+    bool noProcessHandle = false;  // starts but hands back no handle
+    DWORD waitResult = 0;
+    DWORD exitCode = 0;
+    bool exitCodeFails = false;
+    DWORD exitCodeError = platform::ERROR_ACCESS_DENIED;
+};
+void ScriptTool(const ToolScript& script);
+
+/// One ShellExecuteExW call as the record held it.
+struct Launch {
+    DWORD cbSize;
+    DWORD fMask;
+    bool hwndNull;
+    std::u16string verb, file, parameters, directory;
+    bool verbNull, parametersNull, directoryNull;
+    int nShow;
+    bool otherFieldsZero;  // hInstApp, lpIDList, lpClass, hkeyClass, dwHotKey, hIcon, hProcess on entry
+};
+const std::vector<Launch>& Launches();
+/// Milliseconds passed to each WaitForSingleObject.
+const std::vector<DWORD>& Waits();
+/// Process handles handed out and not yet closed; CloseHandle calls on process handles.
+int OpenProcessHandles();
+int ProcessHandleCloses();
+
+// ---- Shell folders and clock -------------------------------------------------------------
+
+/// SHGetFolderPathW(CSIDL_COMMON_APPDATA) succeeds with `path`. Default "C:\ProgramData"
+/// (the folder itself is not created).
+void SetCommonAppData(const std::u16string& path);
+/// SHGetFolderPathW returns `result` (not S_OK).
+void FailCommonAppData(HRESULT result);
+/// The system time as raw FILETIME ticks. Default 1600000000 s after 1970.
+void SetSystemTime(std::int64_t fileTimeTicks);
+/// Whether FindGetSystemTimePreciseAsFileTime finds the function. Default true.
+void SetPreciseClockAvailable(bool available);
+int PreciseClockReads();
+int PlainClockReads();
+
+// ---- Version resources -------------------------------------------------------------------
+
+/// Gives a file a version resource with this fixed file version.
+void SetFileVersion(const std::u16string& windowsPath, DWORD versionMS, DWORD versionLS);
+enum class VersionFailure { None, Size, Info, Query, ShortRecord };
+/// Makes one stage fail for this file with `error` (ShortRecord: VerQueryValueW succeeds but
+/// reports a record shorter than VS_FIXEDFILEINFO). Without a version resource the size call
+/// fails with 1812 (the file exists) or 2 (it does not).
+void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD error);
+int VersionSizeCalls();
+
+// ---- Heaps -------------------------------------------------------------------------------
+
+struct HeapCounts {
+    int runtimeAllocs = 0, runtimeReallocs = 0, runtimeFrees = 0;
+    int generalAllocs = 0, generalFrees = 0;
+    int runtimeLive = 0, generalLive = 0;  // blocks handed out and not given back
+};
+HeapCounts Heap();
+/// The n-th (1-based) RuntimeAlloc/RuntimeRealloc from now returns null; 0 turns it off.
+void FailRuntimeAllocation(int n);
+/// The n-th GeneralAlloc from now returns null; 0 turns it off.
+void FailGeneralAllocation(int n);
+
+// ---- Generic failure injection and the call trace ----------------------------------------
+
+/// Each platform call appends its Windows name ("RegOpenKeyExW", "CreateFileW", ...) here.
+const std::vector<std::string>& Calls();
+/// The `occurrence`-th call (1-based, counted from now) of `name` fails with `error` as that
+/// operation fails on Windows (0, FALSE, null, INVALID_HANDLE_VALUE, an HRESULT or the error
+/// itself for registry calls, WAIT_FAILED for the wait).
+void FailCall(const std::string& name, DWORD error, int occurrence = 1);
+
+}  // namespace sim

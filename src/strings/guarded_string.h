@@ -1,0 +1,105 @@
+// GuardedString: the system's one text type, UTF-16, in a guarded block from a memory manager.
+#pragma once
+
+#include <cstdint>
+
+#include "strings/string_block.h"
+#include "strings/wide_format.h"
+
+namespace orvane {
+
+/// One static, read-only empty text: what a string without a block reads as.
+extern const char16_t EMPTY_TEXT[1];
+
+class FixedPathString;
+
+/// A UTF-16 string whose characters live in a StringBlock framed by guard words. Every
+/// operation that writes characters ends with a guard test; a broken guard, a length beyond the
+/// capacity or a failed allocation is the fatal stop. Counts are in 16-bit units.
+class GuardedString {
+public:
+    /// The null string: no block, reads as EMPTY_TEXT.
+    GuardedString() = default;
+    /// From a text (null: an empty string with a block).
+    explicit GuardedString(const char16_t* text);
+    /// A copy of `other`'s characters in a block of its own.
+    GuardedString(const GuardedString& other);
+    /// Takes `source`'s block over when it is DefaultMemMgr's, else copies (TakeOver).
+    GuardedString(GuardedString&& source) noexcept;
+    /// A FixedPathString's block points into the object: it is never taken over.
+    GuardedString(FixedPathString&&) = delete;
+    GuardedString& operator=(const GuardedString&) = delete;
+    GuardedString& operator=(GuardedString&&) = delete;
+    ~GuardedString();
+
+    /// `data`, or EMPTY_TEXT when there is no block.
+    const char16_t* Text() const;
+    /// 0 without a block (or without a descriptor).
+    std::uint32_t Length() const;
+    std::uint32_t Capacity() const;
+
+    /// Makes room for at least `n` characters by the growth policy. False only when the
+    /// manager gave no memory; the string is then unchanged.
+    bool Reserve(std::uint32_t n);
+    /// Moves the text into a block of exactly `n` characters. False when out of memory.
+    bool SetCapacity(std::uint32_t n);
+    /// Returns only when the three guards are intact.
+    void CheckIntegrity() const;
+    /// Gives block and descriptor back (guards tested first) and becomes null.
+    void FreeBuffer();
+    /// As FreeBuffer, without the guard test (TakeOver drops its old block with it).
+    void FreeBufferUnchecked();
+
+    /// Null: keeps or makes a block and empties it. The own Text(): nothing. Else copies.
+    GuardedString& Assign(const char16_t* text);
+    /// The copy core: `count` characters (TO_TERMINATOR: up to the terminator). False only
+    /// when Reserve fails.
+    bool Assign(const char16_t* text, std::uint32_t count);
+    /// Copies exactly `other`'s Length() characters.
+    GuardedString& Assign(const GuardedString& other);
+    /// Adopts `source`'s block when DefaultMemMgr owns it (the source becomes null), else copies.
+    GuardedString& TakeOver(GuardedString& source);
+    /// Appends `count` characters of `text` (null or 0 characters: nothing, no block made).
+    void Append(const char16_t* text, std::uint32_t count = TO_TERMINATOR);
+    /// Joins a path element: a backslash at the seam unless the string is empty or ends with a
+    /// separator, the tail's leading separators dropped. Always true.
+    bool AppendPath(const char16_t* tail);
+    /// Replaces the text by the formatted text ("%s": UTF-16 text, "%d": signed 32-bit).
+    template <typename... Args>
+    void Format(const char16_t* format, const Args&... args) {
+        const FormatArg list[] = {FormatArg(args)..., FormatArg()};
+        FormatList(format, list, sizeof...(Args));
+    }
+    void FormatList(const char16_t* format, const FormatArg* args, std::uint32_t argCount);
+
+    /// Slot 0 of a block with room for at least `least` characters (TO_TERMINATOR: any block).
+    /// Outside code may write up to Capacity() characters; it must then call CommitLength.
+    char16_t* WritableBuffer(std::uint32_t least = TO_TERMINATOR);
+    /// Sets the length after the caller wrote characters and terminator. No guard test.
+    void SetLength(std::uint32_t n);
+    /// Sets the length after outside code wrote into the block: `n` (the terminator is written
+    /// at n) or TO_TERMINATOR (counted to the first 0). Guards tested.
+    void CommitLength(std::uint32_t n);
+    /// CommitLength(TO_TERMINATOR).
+    void Recount();
+    /// Cuts the run of `ch` at the very end.
+    void TrimTrailing(char16_t ch);
+
+protected:
+    StringDescriptor* Descriptor() const;
+
+    char16_t* data = nullptr;
+
+private:
+    bool HasDescriptor() const { return Descriptor() != nullptr; }
+};
+
+/// `text` followed by `s` (s's guards are not tested here).
+GuardedString Concat(const char16_t* text, const GuardedString& s);
+/// `s` followed by `text`.
+GuardedString Concat(const GuardedString& s, const char16_t* text);
+
+/// Counts the characters before `text`'s terminator (0 for null).
+std::uint32_t TextLength(const char16_t* text);
+
+}  // namespace orvane
