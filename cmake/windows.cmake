@@ -15,11 +15,10 @@ file(GLOB ORVANE_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_library(orvane_core STATIC ${ORVANE_CORE_SOURCES} ${ORVANE_WIN32_SOURCES})
 target_include_directories(orvane_core PUBLIC src)
 
-set(ORVANE_RESOURCES "")
-if(EXISTS ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.rc)
-  set(ORVANE_RESOURCES src/launcher/Orvane.Launcher.rc)
-endif()
-add_executable(Orvane.Launcher WIN32 src/launcher/win_main.cpp ${ORVANE_RESOURCES})
+enable_language(RC)
+add_executable(Orvane.Launcher WIN32 src/launcher/win_main.cpp src/launcher/Orvane.Launcher.rc)
+set_property(SOURCE src/launcher/Orvane.Launcher.rc APPEND PROPERTY OBJECT_DEPENDS
+             ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.ico ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.manifest)
 target_link_libraries(Orvane.Launcher PRIVATE orvane_core)
 target_link_options(Orvane.Launcher PRIVATE -mwindows)
 

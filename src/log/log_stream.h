@@ -23,7 +23,8 @@ public:
     bool Open(const char16_t* path);
     /// Buffers `count` units; a full buffer is handed on.
     void Write(const char16_t* units, std::uint32_t count);
-    /// Hands everything buffered to the file. False when a write failed (the data is lost).
+    /// Hands everything buffered to the file. False when a write since the last Flush failed
+    /// (that data is lost; the stream stays usable).
     bool Flush();
     /// Flushes and closes. Does nothing when not open.
     void Close();
@@ -31,10 +32,13 @@ public:
     LogEncoding Encoding() const { return encoding; }
 
 private:
+    /// Converts and writes the buffer. Unless `finalPiece`, a high surrogate in the last slot
+    /// stays buffered so that a pair split by the buffer boundary is still encoded as one.
     bool HandOn(bool finalPiece);
 
     platform::HANDLE file = nullptr;
     LogEncoding encoding = LogEncoding::Utf8;
+    bool lostSinceFlush = false;
     std::uint32_t used = 0;
     char16_t buffer[BUFFER_UNITS];
 };

@@ -5,8 +5,11 @@
 
 namespace platform {
 
-inline const HKEY HKEY_LOCAL_MACHINE =
-    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002))));
+/// HKEY_LOCAL_MACHINE's handle value, sign-extended on 64-bit as Windows defines it; kept as a
+/// number so the win32 backend can check it against Windows at compile time.
+inline constexpr std::uintptr_t HKEY_LOCAL_MACHINE_VALUE =
+    static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<LONG>(0x80000002)));
+inline const HKEY HKEY_LOCAL_MACHINE = reinterpret_cast<HKEY>(HKEY_LOCAL_MACHINE_VALUE);
 
 inline constexpr DWORD KEY_QUERY_VALUE = 0x0001;
 inline constexpr DWORD KEY_WOW64_64KEY = 0x0100;

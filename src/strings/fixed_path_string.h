@@ -18,7 +18,7 @@ public:
     FixedPathString(const FixedPathString& other);
     explicit FixedPathString(const GuardedString& other);
     FixedPathString& operator=(const FixedPathString&) = delete;
-    ~FixedPathString() = default;  // GuardedString's FreeBuffer handles both states
+    ~FixedPathString();
 
     /// True while the text lives in the inline block.
     bool IsInline() const;

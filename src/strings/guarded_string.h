@@ -20,6 +20,8 @@ class GuardedString {
 public:
     /// The null string: no block, reads as EMPTY_TEXT.
     GuardedString() = default;
+    /// An empty string whose descriptor names `manager`, with a first block of 64 characters from it.
+    explicit GuardedString(IMemMgr& manager);
     /// From a text (null: an empty string with a block).
     explicit GuardedString(const char16_t* text);
     /// A copy of `other`'s characters in a block of its own.
@@ -59,6 +61,7 @@ public:
     GuardedString& Assign(const GuardedString& other);
     /// Adopts `source`'s block when DefaultMemMgr owns it (the source becomes null), else copies.
     GuardedString& TakeOver(GuardedString& source);
+    GuardedString& TakeOver(FixedPathString& source) = delete;
     /// Appends `count` characters of `text` (null or 0 characters: nothing, no block made).
     void Append(const char16_t* text, std::uint32_t count = TO_TERMINATOR);
     /// Joins a path element: a backslash at the seam unless the string is empty or ends with a
@@ -91,7 +94,9 @@ protected:
     char16_t* data = nullptr;
 
 private:
-    bool HasDescriptor() const { return Descriptor() != nullptr; }
+    /// SetCapacity's work once the descriptor is known: the block `d` describes (if `data` has
+    /// it) moves into a block of exactly `n` characters from `d`'s manager.
+    bool MoveToBlock(StringDescriptor* d, std::uint32_t n);
 };
 
 /// `text` followed by `s` (s's guards are not tested here).

@@ -179,9 +179,10 @@ struct HeapCounts {
     int runtimeLive = 0, generalLive = 0;  // blocks handed out and not given back
 };
 HeapCounts Heap();
-/// The n-th (1-based) RuntimeAlloc/RuntimeRealloc from now returns null; 0 turns it off.
+/// From the n-th (1-based) RuntimeAlloc/RuntimeRealloc from now on, every one returns null (out
+/// of memory); 0 turns it off.
 void FailRuntimeAllocation(int n);
-/// The n-th GeneralAlloc from now returns null; 0 turns it off.
+/// From the n-th GeneralAlloc from now on, every one returns null; 0 turns it off.
 void FailGeneralAllocation(int n);
 
 // ---- Generic failure injection and the call trace ----------------------------------------

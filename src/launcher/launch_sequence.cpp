@@ -1,0 +1,51 @@
+#include "launcher/launch_sequence.h"
+
+#include "launcher/install_lookup.h"
+#include "launcher/launcher_folder.h"
+#include "launcher/patch_tool.h"
+#include "launcher/patch_variant.h"
+#include "launcher/process_objects.h"
+#include "launcher/wow64_check.h"
+#include "log/log_file.h"
+#include "log/log_write.h"
+#include "log/messages.h"
+#include "platform/shell.h"
+
+namespace orvane {
+
+LaunchResult RunLaunchSequence() {
+    OpenLog();
+    // The steps run in their own scope so that every local string is released before the log
+    // is closed; each failure is reported once and ends the steps.
+    const LaunchResult result = [] {
+        const bool use64BitView = UseRegistry64BitView();
+        const GuardedString installFolder = ReadInstallLocation(use64BitView);
+        if (installFolder.Length() == 0) {
+            LogWrite(msg::INSTALL_PATH_NOT_FOUND);
+            return RESULT_NO_INSTALL;
+        }
+        LogWrite(msg::INSTALL_PATH_FOUND, installFolder.Text());
+
+        FixedPathString toolPath(installFolder.Text());
+        toolPath.AppendPath(TOOL_RELATIVE_PATH.Text());
+        if (platform::PathFileExistsW(toolPath.Text()) == 0) {
+            LogWrite(msg::NOT_FOUND, toolPath.Text());
+            return RESULT_FILE_MISSING;
+        }
+
+        FixedPathString launcherFolder(nullptr);
+        FindLauncherFolder(launcherFolder);
+        const PatchChoice choice = ChoosePatchFile(launcherFolder, toolPath);
+        if (platform::PathFileExistsW(choice.patchPath.Text()) == 0) {
+            LogWrite(msg::NOT_FOUND, choice.patchPath.Text());
+            return RESULT_FILE_MISSING;
+        }
+
+        launcherFolder.TrimTrailing(u'\\');
+        return RunPatchTool(toolPath, choice.patchPath, launcherFolder, choice.useLegacy);
+    }();
+    CloseLog();
+    return result;
+}
+
+}  // namespace orvane

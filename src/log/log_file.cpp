@@ -1,0 +1,116 @@
+#include "log/log_file.h"
+
+#include "launcher/process_objects.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+
+namespace orvane {
+
+LogStream* logStream = nullptr;
+
+namespace {
+
+constexpr std::int64_t TICKS_PER_SECOND = 10'000'000;
+/// Seconds from 1601-01-01 to 1970-01-01 (116444736000000000 ticks).
+constexpr std::int64_t EPOCH_DIFFERENCE_SECONDS = 11'644'473'600;
+
+LogStream logStreamInstance;
+
+// Looked up once at start-up, as the system offers it; tests look again with RefreshClockSource.
+platform::SystemTimeFunction preciseClock = platform::FindGetSystemTimePreciseAsFileTime();
+
+}  // namespace
+
+void SecondsText(std::int64_t fileTimeTicks, GuardedString& out) {
+    // (ticks - epoch) / 10^7 taken apart into whole seconds and a remainder, so that no input
+    // overflows. A negative remainder comes only with negative ticks, where both parts already
+    // truncate toward zero; a positive one after a negative difference moves it one toward zero.
+    const std::int64_t remainder = fileTimeTicks % TICKS_PER_SECOND;
+    std::int64_t seconds = fileTimeTicks / TICKS_PER_SECOND - EPOCH_DIFFERENCE_SECONDS;
+    if (seconds < 0 && remainder > 0) {
+        ++seconds;
+    }
+
+    char16_t digits[24];
+    char16_t* first = digits + sizeof digits / sizeof digits[0];
+    *--first = 0;
+    std::uint64_t magnitude =
+        seconds < 0 ? 0 - static_cast<std::uint64_t>(seconds) : static_cast<std::uint64_t>(seconds);
+    do {
+        *--first = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (seconds < 0) {
+        *--first = u'-';
+    }
+    out.Assign(first);
+}
+
+std::int64_t ReadSystemTimeTicks() {
+    platform::FILETIME now{};
+    if (preciseClock != nullptr) {
+        preciseClock(&now);
+    } else {
+        platform::GetSystemTimeAsFileTime(&now);
+    }
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+void RefreshClockSource() { preciseClock = platform::FindGetSystemTimePreciseAsFileTime(); }
+
+void OpenLog() {
+    char16_t commonFolder[platform::MAX_PATH];
+    if (platform::SHGetFolderPathW(nullptr, platform::CSIDL_COMMON_APPDATA, nullptr, 0, commonFolder) ==
+        platform::S_OK) {
+        // The folder is read as a C string: it must end inside the array whatever the call left.
+        commonFolder[platform::MAX_PATH - 1] = 0;
+        {
+            const FixedPathString folder(commonFolder);
+            logPath.Assign(folder);
+        }
+        logPath.AppendPath(u"Velmor");
+    } else {
+        const FixedPathString folder(u"C:\\ProgramData\\Velmor");
+        logPath.Assign(folder);
+    }
+
+    GuardedString seconds;
+    SecondsText(ReadSystemTimeTicks(), seconds);
+    const platform::DWORD processId = platform::GetCurrentProcessId();
+    GuardedString fileName;
+    fileName.Format(u"Orvane.Launcher-%s-%d.txt", seconds.Text(), processId);
+
+    // A folder that cannot be made shows only as a failed open below.
+    EnsureDirectory(logPath);
+    logPath.AppendPath(fileName.Text());
+
+    logStream = logStreamInstance.Open(logPath.Text()) ? &logStreamInstance : nullptr;
+}
+
+bool EnsureDirectory(const FixedPathString& path) {
+    if (platform::PathFileExistsW(path.Text())) {
+        return true;
+    }
+    FixedPathString parent(path);
+    platform::PathRemoveBackslashW(parent.WritableBuffer());
+    parent.Recount();
+    const platform::BOOL removed = platform::PathRemoveFileSpecW(parent.WritableBuffer());
+    parent.Recount();
+    // The length test keeps the recursion finite even if a root were reported as shortened.
+    if (removed && parent.Length() < path.Length()) {
+        EnsureDirectory(parent);
+    }
+    if (platform::CreateDirectoryW(path.Text(), nullptr)) {
+        return true;
+    }
+    return platform::GetLastError() == platform::ERROR_ALREADY_EXISTS;
+}
+
+void CloseLog() {
+    if (logStream != nullptr) {
+        logStream->Close();
+    }
+}
+
+}  // namespace orvane

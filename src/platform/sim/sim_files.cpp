@@ -1,0 +1,224 @@
+// Files and folders: CreateFileW with Windows sharing between open handles, reads, appending
+// writes, CreateDirectoryW, and the one handle table that CloseHandle serves.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_state.h"
+
+namespace sim::detail {
+
+void DropFileHandles() {
+    Machine& m = M();
+    for (auto& [value, file] : m.files) ::close(file.fd);
+    m.files.clear();
+}
+
+namespace {
+
+constexpr DWORD READ_WRITE = platform::GENERIC_READ | platform::GENERIC_WRITE;
+
+// Windows checks both directions: the new access against every holder's share mode, and every
+// holder's access against the new share mode.
+bool SharingAllows(const FileHandle& held, DWORD access, DWORD share) {
+    auto excludes = [](DWORD wanted, DWORD allowed) {
+        return ((wanted & platform::GENERIC_READ) && !(allowed & platform::FILE_SHARE_READ)) ||
+               ((wanted & platform::GENERIC_WRITE) && !(allowed & platform::FILE_SHARE_WRITE));
+    };
+    return !excludes(access, held.share) && !excludes(held.access, share);
+}
+
+platform::HANDLE FailOpen(DWORD error) {
+    SetLastError(error);
+    return platform::INVALID_HANDLE_VALUE;
+}
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return platform::FALSE;
+}
+
+FileHandle* FindFile(platform::HANDLE handle) {
+    auto it = M().files.find(reinterpret_cast<std::uintptr_t>(handle));
+    return it == M().files.end() ? nullptr : &it->second;
+}
+
+}  // namespace
+}  // namespace sim::detail
+
+namespace sim {
+
+using namespace detail;
+
+void DenyCreateDirectory(const std::u16string& windowsPath, DWORD error) {
+    M().deniedDirectories[Resolve(windowsPath.c_str(), false).full] = error;
+}
+void DenyOpen(const std::u16string& windowsPath, DWORD error) {
+    M().deniedOpens[Resolve(windowsPath.c_str(), false).full] = error;
+}
+void DenyReadOpen(const std::u16string& windowsPath) {
+    M().deniedReadOpens.insert(Resolve(windowsPath.c_str(), false).full);
+}
+void FailWritesAfter(int okWrites, DWORD error) {
+    M().okWritesLeft = okWrites < 0 ? 0 : okWrites;
+    M().writeError = error;
+}
+const std::vector<DWORD>& WriteSizes() { return M().writeSizes; }
+const std::vector<DirectoryCall>& DirectoryCalls() { return M().directoryCalls; }
+
+}  // namespace sim
+
+namespace platform {
+
+using namespace sim::detail;
+
+HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD /*attributes*/) {
+    DWORD error = 0;
+    if (Enter("CreateFileW", &error)) return FailOpen(error);
+    if (disposition < CREATE_NEW || disposition > 5 /* TRUNCATE_EXISTING */) return FailOpen(ERROR_INVALID_PARAMETER);
+    if (disposition == 5 && !(access & GENERIC_WRITE)) return FailOpen(ERROR_INVALID_PARAMETER);
+    ResolvedPath r = Resolve(path);
+    if (r.error != 0) return FailOpen(r.error);
+    Machine& m = M();
+    if (auto denied = m.deniedOpens.find(r.full); denied != m.deniedOpens.end()) return FailOpen(denied->second);
+    if ((access & GENERIC_READ) && m.deniedReadOpens.count(r.full) != 0) return FailOpen(ERROR_ACCESS_DENIED);
+
+    Kind kind = r.isRoot ? Kind::Folder : KindOf(r.host);
+    if (kind == Kind::Folder || kind == Kind::Other) {
+        return FailOpen(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+    }
+    if (r.trailingSeparator) return FailOpen(ERROR_INVALID_NAME);
+    if (KindOf(r.hostParent) != Kind::Folder) return FailOpen(ERROR_PATH_NOT_FOUND);
+    bool exists = kind == Kind::File;
+    if (!exists && (disposition == OPEN_EXISTING || disposition == 5)) return FailOpen(ERROR_FILE_NOT_FOUND);
+    if (exists && disposition == CREATE_NEW) return FailOpen(ERROR_FILE_EXISTS);
+
+    if (exists) {
+        struct stat info {};
+        if (::stat(r.host.c_str(), &info) != 0) return FailOpen(ErrorFromErrno(errno));
+        for (const auto& [value, held] : m.files) {
+            if (held.device == info.st_dev && held.inode == info.st_ino && !SharingAllows(held, access, share)) {
+                return FailOpen(ERROR_SHARING_VIOLATION);
+            }
+        }
+    }
+
+    int flags = O_CLOEXEC;
+    if ((access & READ_WRITE) == READ_WRITE) {
+        flags |= O_RDWR;
+    } else if (access & GENERIC_WRITE) {
+        flags |= O_WRONLY;
+    } else {
+        flags |= O_RDONLY;
+    }
+    if (!exists) flags |= O_CREAT | O_EXCL;
+    bool truncate = exists && (disposition == CREATE_ALWAYS || disposition == 5);
+    if (truncate && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
+    if (truncate) flags |= O_TRUNC;
+    int fd = ::open(r.host.c_str(), flags, 0644);
+    if (fd < 0) return FailOpen(ErrorFromErrno(errno));
+    struct stat info {};
+    ::fstat(fd, &info);
+    std::uintptr_t value = NewHandleValue();
+    m.files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0};
+    // As on Windows: success over an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
+    SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
+                                                                                          : ERROR_SUCCESS);
+    return reinterpret_cast<HANDLE>(value);
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
+    DWORD error = 0;
+    if (Enter("ReadFile", &error)) return Fail(error);
+    FileHandle* handle = FindFile(file);
+    if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (read == nullptr || (buffer == nullptr && size != 0)) return Fail(ERROR_INVALID_PARAMETER);
+    *read = 0;
+    if (!(handle->access & GENERIC_READ)) return Fail(ERROR_ACCESS_DENIED);
+    ssize_t got = ::pread(handle->fd, buffer, size, static_cast<off_t>(handle->position));
+    if (got < 0) return Fail(ErrorFromErrno(errno));
+    handle->position += static_cast<std::uint64_t>(got);
+    *read = static_cast<DWORD>(got);
+    return TRUE;
+}
+
+BOOL WriteFileAtEnd(HANDLE file, const void* data, DWORD size, DWORD* written) {
+    DWORD error = 0;
+    bool injected = Enter("WriteFileAtEnd", &error);
+    Machine& m = M();
+    m.writeSizes.push_back(size);
+    if (written != nullptr) *written = 0;
+    if (injected) return Fail(error);
+    FileHandle* handle = FindFile(file);
+    if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (written == nullptr || (data == nullptr && size != 0)) return Fail(ERROR_INVALID_PARAMETER);
+    if (!(handle->access & GENERIC_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+    if (m.okWritesLeft == 0) return Fail(m.writeError);
+    if (m.okWritesLeft > 0) --m.okWritesLeft;
+    off_t end = ::lseek(handle->fd, 0, SEEK_END);
+    if (end < 0) return Fail(ErrorFromErrno(errno));
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    DWORD done = 0;
+    while (done < size) {
+        ssize_t put = ::pwrite(handle->fd, bytes + done, size - done, end + done);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            *written = done;
+            return Fail(ErrorFromErrno(errno));
+        }
+        done += static_cast<DWORD>(put);
+    }
+    handle->position = static_cast<std::uint64_t>(end) + size;
+    *written = size;
+    return TRUE;
+}
+
+BOOL CloseHandle(HANDLE handle) {
+    DWORD error = 0;
+    if (Enter("CloseHandle", &error)) return Fail(error);
+    Machine& m = M();
+    auto value = reinterpret_cast<std::uintptr_t>(handle);
+    // The current-process pseudo-handle: closing it is allowed and does nothing.
+    if (handle == GetCurrentProcess()) return TRUE;
+    if (auto it = m.files.find(value); it != m.files.end()) {
+        ::close(it->second.fd);
+        m.files.erase(it);
+        return TRUE;
+    }
+    if (auto it = m.processes.find(value); it != m.processes.end()) {
+        m.processes.erase(it);
+        ++m.processHandleCloses;
+        return TRUE;
+    }
+    return Fail(ERROR_INVALID_HANDLE);
+}
+
+BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
+    DWORD error = 0;
+    bool injected = Enter("CreateDirectoryW", &error);
+    auto finish = [&](BOOL result, DWORD code) {
+        M().directoryCalls.push_back(sim::DirectoryCall{TextOf(path), result, code});
+        if (!result) SetLastError(code);
+        return result;
+    };
+    if (injected) return finish(FALSE, error);
+    ResolvedPath r = Resolve(path);
+    if (r.error != 0) return finish(FALSE, r.error);
+    Machine& m = M();
+    if (auto denied = m.deniedDirectories.find(r.full); denied != m.deniedDirectories.end()) {
+        return finish(FALSE, denied->second);
+    }
+    // Windows refuses to create a volume's root with access denied, not "already exists".
+    if (r.isRoot) return finish(FALSE, ERROR_ACCESS_DENIED);
+    if (KindOf(r.host) != Kind::Missing) return finish(FALSE, ERROR_ALREADY_EXISTS);
+    if (KindOf(r.hostParent) != Kind::Folder) return finish(FALSE, ERROR_PATH_NOT_FOUND);
+    if (::mkdir(r.host.c_str(), 0755) != 0) return finish(FALSE, ErrorFromErrno(errno));
+    return finish(TRUE, ERROR_SUCCESS);
+}
+
+}  // namespace platform

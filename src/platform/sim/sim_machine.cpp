@@ -1,0 +1,254 @@
+// The simulated machine's life cycle, the call trace with its failure injection, the last
+// error, the clock and the small process-wide answers.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_state.h"
+
+namespace sim::detail {
+namespace {
+
+// Made on first use and never destroyed: static objects of the code under test may call into
+// the machine before this file's statics exist, and again while statics are torn down at exit.
+Machine& Raw() {
+    static Machine* machine = new Machine;
+    return *machine;
+}
+std::string* rootToRemove = nullptr;  // constant-initialised, so safe before dynamic init
+
+void RemoveRootAtExit() {
+    if (rootToRemove != nullptr && !rootToRemove->empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(*rootToRemove, ignored);
+    }
+}
+
+std::string MakeRootFolder() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-sim-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr) {
+        std::fputs("sim: cannot create the temporary root folder\n", stderr);
+        std::abort();
+    }
+    return pattern;
+}
+
+}  // namespace
+
+Machine& M() {
+    if (!Raw().ready) sim::Reset();
+    return Raw();
+}
+
+bool Enter(const char* name, DWORD* error) {
+    Machine& m = M();
+    m.calls.emplace_back(name);
+    for (auto it = m.injections.begin(); it != m.injections.end(); ++it) {
+        if (it->name != name) continue;
+        if (--it->remaining > 0) continue;
+        *error = it->error;
+        m.injections.erase(it);
+        // Other schedules for the same name count this call too.
+        for (Injection& other : m.injections) {
+            if (other.name == name) --other.remaining;
+        }
+        return true;
+    }
+    return false;
+}
+
+void SetLastError(DWORD error) { M().lastError = error; }
+
+std::uintptr_t NewHandleValue() {
+    Machine& m = M();
+    std::uintptr_t value = m.nextHandle;
+    m.nextHandle += 4;
+    return value;
+}
+
+std::u16string TextOf(const char16_t* text) { return text != nullptr ? std::u16string(text) : std::u16string(); }
+
+std::u16string FoldCase(std::u16string text) {
+    for (char16_t& c : text) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    return text;
+}
+
+std::string ToUtf8(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string FromUtf8(const std::string& text) {
+    std::u16string out;
+    for (std::size_t i = 0; i < text.size();) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        int extra = byte < 0x80 ? 0 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : byte >= 0xC0 ? 1 : -1;
+        char32_t c = extra == 0 ? byte : extra == 1 ? byte & 0x1F : extra == 2 ? byte & 0x0F : byte & 0x07;
+        bool valid = extra >= 0 && i + extra < text.size() + (extra == 0 ? 1 : 0);
+        for (int k = 1; valid && k <= extra; ++k) {
+            auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) valid = false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        if (!valid) {
+            out += u'\xFFFD';
+            ++i;
+            continue;
+        }
+        i += extra + 1;
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace sim::detail
+
+namespace sim {
+
+using namespace detail;
+
+void Reset() {
+    Machine& m = Raw();
+    m.ready = true;  // the handle table may be read while the rest is set up
+    DropFileHandles();
+    ResetHeaps();
+    if (!m.root.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m.root, ignored);
+    }
+    m = Machine{};
+    m.root = MakeRootFolder();
+    if (rootToRemove == nullptr) {
+        rootToRemove = new std::string;
+        std::atexit(RemoveRootAtExit);
+    }
+    *rootToRemove = m.root;
+    std::filesystem::create_directory(m.root + "/C");
+    m.ready = true;
+}
+
+std::string RootFolder() { return M().root; }
+
+const std::vector<std::string>& Calls() { return M().calls; }
+
+void FailCall(const std::string& name, DWORD error, int occurrence) {
+    if (occurrence < 1) occurrence = 1;
+    M().injections.push_back(Injection{name, error, occurrence});
+}
+
+void SetProcessId(DWORD id) { M().processId = id; }
+int RestrictDllSearchPathCalls() { return M().restrictDllSearchPathCalls; }
+
+void SetSystemTime(std::int64_t fileTimeTicks) { M().systemTime = fileTimeTicks; }
+void SetPreciseClockAvailable(bool available) { M().preciseClockAvailable = available; }
+int PreciseClockReads() { return M().preciseClockReads; }
+int PlainClockReads() { return M().plainClockReads; }
+
+}  // namespace sim
+
+namespace platform {
+
+using namespace sim::detail;
+
+namespace {
+
+void WriteTime(FILETIME* time) {
+    if (time == nullptr) return;
+    auto ticks = static_cast<std::uint64_t>(M().systemTime);
+    time->dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+    time->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+}
+
+void PreciseClock(FILETIME* time) {
+    DWORD unused = 0;
+    Enter("GetSystemTimePreciseAsFileTime", &unused);
+    ++M().preciseClockReads;
+    WriteTime(time);
+}
+
+}  // namespace
+
+void GetSystemTimeAsFileTime(FILETIME* time) {
+    DWORD unused = 0;
+    Enter("GetSystemTimeAsFileTime", &unused);
+    ++M().plainClockReads;
+    WriteTime(time);
+}
+
+SystemTimeFunction FindGetSystemTimePreciseAsFileTime() {
+    DWORD error = 0;
+    if (Enter("FindGetSystemTimePreciseAsFileTime", &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    if (!M().preciseClockAvailable) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return &PreciseClock;
+}
+
+DWORD GetCurrentProcessId() {
+    DWORD unused = 0;
+    Enter("GetCurrentProcessId", &unused);
+    return M().processId;
+}
+
+DWORD GetLastError() {
+    DWORD unused = 0;
+    Enter("GetLastError", &unused);
+    return M().lastError;
+}
+
+void RestrictDllSearchPath() {
+    DWORD unused = 0;
+    Enter("RestrictDllSearchPath", &unused);
+    ++M().restrictDllSearchPathCalls;
+}
+
+void FatalStop() {
+    std::fputs("sim: FatalStop\n", stderr);
+    std::abort();
+}
+
+}  // namespace platform

@@ -1,0 +1,171 @@
+// Private state of the simulated machine, shared by the sim's own .cpp files only.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/sim/sim.h"
+#include "platform/types.h"
+
+namespace sim::detail {
+
+/// A Windows path mapped onto the real root folder.
+struct ResolvedPath {
+    DWORD error = 0;             ///< 0 when the path could be mapped (and its volume exists, if asked)
+    std::u16string full;         ///< canonical Windows form: "C:\a\b", "\\server\share\a"
+    std::string host;            ///< the real path
+    std::string hostParent;      ///< the real path of the parent folder; empty for a volume root
+    bool isRoot = false;         ///< names the drive or share root itself
+    bool trailingSeparator = false;
+};
+
+/// Maps a Windows path as the file system would read it: both separators, drive-relative and
+/// relative names against the current folder, "." and ".." folded. With `requireVolume` a
+/// missing drive gives ERROR_PATH_NOT_FOUND and a missing share ERROR_BAD_NETPATH.
+ResolvedPath Resolve(const char16_t* path, bool requireVolume = true);
+
+enum class Kind { Missing, File, Folder, Other };
+Kind KindOf(const std::string& hostPath);
+/// Why a resolved path that is not there is missing: ERROR_FILE_NOT_FOUND when its parent
+/// folder exists, ERROR_PATH_NOT_FOUND otherwise.
+DWORD MissingError(const ResolvedPath& path);
+/// The Windows error for a failed POSIX call's errno.
+DWORD ErrorFromErrno(int error);
+
+std::string ToUtf8(const std::u16string& text);
+std::u16string FromUtf8(const std::string& text);
+/// ASCII case folding, as registry names compare.
+std::u16string FoldCase(std::u16string text);
+std::u16string TextOf(const char16_t* text);
+
+inline constexpr DWORD ERROR_FILE_EXISTS = 80;
+inline constexpr DWORD ERROR_BAD_NETPATH = 53;
+inline constexpr DWORD ERROR_INVALID_NAME = 123;
+inline constexpr DWORD ERROR_BAD_PATHNAME = 161;
+inline constexpr DWORD ERROR_NOACCESS = 998;
+inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr DWORD ERROR_DISK_FULL = 112;
+inline constexpr DWORD ERROR_GEN_FAILURE = 31;
+inline constexpr DWORD STILL_ACTIVE = 259;
+
+struct FileHandle {
+    int fd = -1;
+    DWORD access = 0;
+    DWORD share = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::uint64_t position = 0;
+};
+
+struct ProcessHandle {
+    ToolScript script;
+};
+
+struct RegistryValue {
+    DWORD type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+struct RegistryKey {
+    std::map<std::u16string, RegistryValue> values;  // by folded name
+};
+
+struct OpenKey {
+    View view = View::Bit32;
+    std::u16string path;  // folded
+    DWORD access = 0;
+};
+
+struct VersionSpec {
+    bool hasVersion = false;
+    DWORD versionMS = 0, versionLS = 0;
+    VersionFailure failure = VersionFailure::None;
+    DWORD error = 0;
+};
+
+struct Injection {
+    std::string name;
+    DWORD error;
+    int remaining;
+};
+
+/// Everything Reset forgets. The heaps live apart: their blocks outlive a Reset.
+struct Machine {
+    bool ready = false;
+    std::string root;
+    std::u16string currentFolder = u"C:\\";
+    DWORD lastError = 0;
+    std::vector<std::string> calls;
+    std::vector<Injection> injections;
+
+    std::uintptr_t nextHandle = 0x100;
+    std::map<std::uintptr_t, FileHandle> files;
+    std::map<std::uintptr_t, ProcessHandle> processes;
+
+    std::map<std::u16string, DWORD> deniedDirectories;
+    std::map<std::u16string, DWORD> deniedOpens;
+    std::set<std::u16string> deniedReadOpens;
+    int okWritesLeft = -1;  // -1: writes never fail
+    DWORD writeError = 0;
+    std::vector<DWORD> writeSizes;
+    std::vector<DirectoryCall> directoryCalls;
+
+    bool machine64 = true;
+    std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View
+    std::map<std::u16string, LONG> deniedKeys;
+    std::map<std::uintptr_t, OpenKey> openKeys;
+    std::vector<RegistryOpen> registryOpens;
+    std::vector<RegistryQuery> registryQueries;
+    int registryCloses = 0;
+
+    bool wow64Fails = false;
+    BOOL wow64Flag = 1;
+    DWORD wow64Error = platform::ERROR_INVALID_HANDLE;
+    std::u16string moduleFileName = u"C:\\deploy\\Orvane.Launcher.exe";
+    bool moduleFails = false;
+    DWORD moduleError = 0;
+    DWORD processId = 4242;
+    int restrictDllSearchPathCalls = 0;
+    ToolScript script;
+    std::vector<Launch> launches;
+    std::vector<DWORD> waits;
+    int processHandleCloses = 0;
+
+    std::u16string commonAppData = u"C:\\ProgramData";
+    bool commonAppDataFails = false;
+    HRESULT commonAppDataResult = 0;
+
+    std::int64_t systemTime = (1600000000LL + 11644473600LL) * 10000000LL;
+    bool preciseClockAvailable = true;
+    int preciseClockReads = 0;
+    int plainClockReads = 0;
+
+    std::map<std::u16string, VersionSpec> versions;  // by canonical path
+    std::map<const void*, std::u16string> versionBlocks;  // blocks GetFileVersionInfoW filled
+    int versionSizeCalls = 0;
+};
+
+/// The machine, set up by the first Reset (done on first use when a test never called it).
+Machine& M();
+
+/// Appends `name` to the call trace and tells whether FailCall scheduled this call to fail;
+/// then `*error` holds the error to fail with.
+bool Enter(const char* name, DWORD* error);
+void SetLastError(DWORD error);
+/// Hands out a fresh value in the one handle namespace.
+std::uintptr_t NewHandleValue();
+
+/// Closes every real file descriptor the handle table holds.
+void DropFileHandles();
+/// Starts the heap counters again (the blocks themselves stay valid).
+void ResetHeaps();
+
+}  // namespace sim::detail

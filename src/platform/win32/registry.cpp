@@ -1,0 +1,25 @@
+#include "platform/win32/windows_api.h"
+
+// Windows spells the root as a cast to HKEY, which no constant expression may contain. Read with
+// HKEY standing for ULONG_PTR, the same definition yields its number, compared here with ours.
+#pragma push_macro("HKEY")
+#define HKEY ULONG_PTR
+static_assert(platform::HKEY_LOCAL_MACHINE_VALUE == HKEY_LOCAL_MACHINE);
+#pragma pop_macro("HKEY")
+
+namespace platform {
+
+using win32::Win;
+
+LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, DWORD access, HKEY* result) {
+    return ::RegOpenKeyExW(Win(root), win32::Wide(subKey), options, access, reinterpret_cast<::HKEY*>(result));
+}
+
+LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::uint8_t* data,
+                      DWORD* byteCount) {
+    return ::RegQueryValueExW(Win(key), win32::Wide(name), Win(reserved), Win(type), data, Win(byteCount));
+}
+
+LONG RegCloseKey(HKEY key) { return ::RegCloseKey(Win(key)); }
+
+}  // namespace platform

@@ -1,0 +1,112 @@
+#include "platform/win32/windows_api.h"
+
+#include <cstddef>
+
+#define SAME_FIELD(field)                                                                         \
+    static_assert(offsetof(platform::VS_FIXEDFILEINFO, field) == offsetof(::VS_FIXEDFILEINFO, field))
+static_assert(sizeof(platform::VS_FIXEDFILEINFO) == sizeof(::VS_FIXEDFILEINFO));
+static_assert(alignof(platform::VS_FIXEDFILEINFO) == alignof(::VS_FIXEDFILEINFO));
+SAME_FIELD(dwSignature);
+SAME_FIELD(dwStrucVersion);
+SAME_FIELD(dwFileVersionMS);
+SAME_FIELD(dwFileVersionLS);
+SAME_FIELD(dwProductVersionMS);
+SAME_FIELD(dwProductVersionLS);
+SAME_FIELD(dwFileFlagsMask);
+SAME_FIELD(dwFileFlags);
+SAME_FIELD(dwFileOS);
+SAME_FIELD(dwFileType);
+SAME_FIELD(dwFileSubtype);
+SAME_FIELD(dwFileDateMS);
+SAME_FIELD(dwFileDateLS);
+#undef SAME_FIELD
+
+namespace {
+
+// version.dll is not one of the KnownDLLs, so a load by bare name, or an import, would search
+// the program's own folder first, where a deployment share may hold anything. It is loaded once,
+// on first use, by its full path in the system folder.
+struct VersionLibrary {
+    bool tried = false;
+    ::DWORD loadError = ERROR_SUCCESS;  // why the load or a lookup failed, given back on every call
+    ::DWORD(WINAPI* getSize)(LPCWSTR, LPDWORD) = nullptr;
+    ::BOOL(WINAPI* getInfo)(LPCWSTR, ::DWORD, ::DWORD, LPVOID) = nullptr;
+    ::BOOL(WINAPI* queryValue)(LPCVOID, LPCWSTR, LPVOID*, PUINT) = nullptr;
+};
+
+VersionLibrary library;
+
+void LoadVersionLibrary() {
+    library.tried = true;
+    constexpr wchar_t fileName[] = L"\\version.dll";
+    constexpr ::UINT fileNameLength = sizeof(fileName) / sizeof(wchar_t) - 1;
+    wchar_t path[MAX_PATH + fileNameLength];
+    const ::UINT folderLength = ::GetSystemDirectoryW(path, MAX_PATH);
+    if (folderLength == 0 || folderLength >= MAX_PATH) {
+        library.loadError = folderLength == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        return;
+    }
+    for (::UINT i = 0; i <= fileNameLength; ++i) {
+        path[folderLength + i] = fileName[i];
+    }
+    const ::HMODULE module = ::LoadLibraryExW(path, nullptr, 0);
+    if (module == nullptr) {
+        library.loadError = ::GetLastError();
+        return;
+    }
+    using platform::win32::ProcAs;
+    library.getSize = ProcAs<decltype(library.getSize)>(::GetProcAddress(module, "GetFileVersionInfoSizeW"));
+    library.getInfo = ProcAs<decltype(library.getInfo)>(::GetProcAddress(module, "GetFileVersionInfoW"));
+    library.queryValue = ProcAs<decltype(library.queryValue)>(::GetProcAddress(module, "VerQueryValueW"));
+    if (library.getSize == nullptr || library.getInfo == nullptr || library.queryValue == nullptr) {
+        library.loadError = ::GetLastError();
+        library.getSize = nullptr;
+        library.getInfo = nullptr;
+        library.queryValue = nullptr;
+    }
+}
+
+/// True when the three functions are at hand; otherwise the last error says why they are not.
+bool VersionLibraryReady() {
+    if (!library.tried) {
+        LoadVersionLibrary();
+    }
+    if (library.getSize == nullptr) {
+        ::SetLastError(library.loadError);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+namespace platform {
+
+using win32::Wide;
+using win32::Win;
+
+DWORD GetFileVersionInfoSizeW(const char16_t* file, DWORD* handle) {
+    if (!VersionLibraryReady()) {
+        if (handle != nullptr) {
+            *handle = 0;
+        }
+        return 0;
+    }
+    return library.getSize(Wide(file), Win(handle));
+}
+
+BOOL GetFileVersionInfoW(const char16_t* file, DWORD handle, DWORD size, void* data) {
+    if (!VersionLibraryReady()) {
+        return FALSE;
+    }
+    return library.getInfo(Wide(file), handle, size, data);
+}
+
+BOOL VerQueryValueW(const void* block, const char16_t* subBlock, void** buffer, UINT* length) {
+    if (!VersionLibraryReady()) {
+        return FALSE;
+    }
+    return library.queryValue(block, Wide(subBlock), buffer, length);
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+// Private to the win32 backend: the one place where the platform's own declarations meet
+// <windows.h>. The platform headers come first on purpose: <windows.h> defines TRUE, MAX_PATH,
+// ERROR_SUCCESS and the like as macros, which would rewrite the platform's constants of the
+// same names if they were parsed after it.
+#pragma once
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/types.h"
+#include "platform/version.h"
+
+#include <windows.h>
+
+#include <type_traits>
+
+// The platform's aliases are handed to Windows by pointer, so each must have Windows' size and
+// alignment; only the spelling of the type differs (unsigned int against unsigned long).
+static_assert(sizeof(wchar_t) == 2 && sizeof(char16_t) == 2, "UTF-16 text is passed through unconverted");
+static_assert(sizeof(platform::DWORD) == sizeof(::DWORD) && alignof(platform::DWORD) == alignof(::DWORD));
+static_assert(sizeof(platform::LONG) == sizeof(::LONG) && alignof(platform::LONG) == alignof(::LONG));
+static_assert(sizeof(platform::BOOL) == sizeof(::BOOL) && alignof(platform::BOOL) == alignof(::BOOL));
+static_assert(sizeof(platform::UINT) == sizeof(::UINT) && alignof(platform::UINT) == alignof(::UINT));
+static_assert(sizeof(platform::HRESULT) == sizeof(::HRESULT));
+static_assert(sizeof(platform::WORD) == sizeof(::WORD));
+static_assert(std::is_signed_v<platform::LONG> && std::is_unsigned_v<platform::DWORD>);
+static_assert(std::is_same_v<platform::UINT, ::UINT> && std::is_same_v<platform::BOOL, ::BOOL>);
+static_assert(sizeof(platform::HANDLE) == sizeof(::HANDLE) && sizeof(platform::HKEY) == sizeof(::HKEY) &&
+              sizeof(platform::HMODULE) == sizeof(::HMODULE) && sizeof(platform::HWND) == sizeof(::HWND));
+
+namespace platform::win32 {
+
+inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); }
+inline char16_t* Utf16(wchar_t* text) { return reinterpret_cast<char16_t*>(text); }
+
+inline ::DWORD* Win(platform::DWORD* value) { return reinterpret_cast<::DWORD*>(value); }
+inline ::BOOL* Win(platform::BOOL* value) { return reinterpret_cast<::BOOL*>(value); }
+inline ::HANDLE Win(platform::HANDLE handle) { return reinterpret_cast<::HANDLE>(handle); }
+inline ::HKEY Win(platform::HKEY key) { return reinterpret_cast<::HKEY>(key); }
+inline ::HMODULE Win(platform::HMODULE module) { return reinterpret_cast<::HMODULE>(module); }
+inline ::HWND Win(platform::HWND window) { return reinterpret_cast<::HWND>(window); }
+inline platform::HANDLE Ours(::HANDLE handle) { return reinterpret_cast<platform::HANDLE>(handle); }
+
+/// GetProcAddress's answer as the function type it really has (null stays null). The detour
+/// through void(*)() keeps -Wcast-function-type quiet: that type converts to any other.
+template <typename Function>
+Function ProcAs(::FARPROC address) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+/// An export of kernel32.dll, which every process has loaded; null where this Windows lacks it.
+/// Used for functions newer than Windows 6.0: importing them would stop the program from
+/// starting on systems without them.
+template <typename Function>
+Function Kernel32Export(const char* name) {
+    return ProcAs<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
+}
+
+}  // namespace platform::win32

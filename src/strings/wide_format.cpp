@@ -1,0 +1,101 @@
+#include "strings/wide_format.h"
+
+#include <cstdint>
+
+namespace orvane {
+
+namespace {
+
+std::uint32_t UnitCount(const char16_t* text) {
+    std::uint32_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+}
+
+/// Decimal digits of `value` into `out` (12 units are always enough); returns the count.
+std::uint32_t Decimal(std::int32_t value, char16_t* out) {
+    // The magnitude is taken in 64 bits so that -2147483648 has one too.
+    std::int64_t magnitude = value;
+    bool negative = magnitude < 0;
+    if (negative) magnitude = -magnitude;
+    char16_t reversed[10];
+    std::uint32_t n = 0;
+    do {
+        reversed[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    std::uint32_t written = 0;
+    if (negative) out[written++] = u'-';
+    while (n != 0) out[written++] = reversed[--n];
+    return written;
+}
+
+class CountingSink final : public FormatSink {
+public:
+    void Put(const char16_t*, std::uint32_t count) override { total += count; }
+    std::uint64_t total = 0;
+};
+
+class BoundedSink final : public FormatSink {
+public:
+    BoundedSink(char16_t* buffer, std::uint32_t room) : out(buffer), room(room) {}
+    void Put(const char16_t* units, std::uint32_t count) override {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (used == room) {
+                truncated = true;
+                return;
+            }
+            out[used++] = units[i];
+        }
+    }
+    char16_t* out;
+    std::uint32_t room;
+    std::uint32_t used = 0;
+    bool truncated = false;
+};
+
+}  // namespace
+
+void FormatTo(FormatSink& sink, const char16_t* format, const FormatArg* args, std::uint32_t argCount) {
+    if (format == nullptr) return;
+    std::uint32_t nextArg = 0;
+    const char16_t* run = format;
+    const char16_t* p = format;
+    while (*p != 0) {
+        if (p[0] != u'%' || (p[1] != u's' && p[1] != u'd')) {
+            ++p;
+            continue;
+        }
+        if (p != run) sink.Put(run, static_cast<std::uint32_t>(p - run));
+        const FormatArg* arg = nextArg < argCount ? &args[nextArg] : nullptr;
+        ++nextArg;
+        if (p[1] == u's') {
+            if (arg != nullptr && arg->kind == FormatArg::Kind::Text && arg->text != nullptr) {
+                sink.Put(arg->text, UnitCount(arg->text));
+            }
+        } else if (arg != nullptr && arg->kind == FormatArg::Kind::Integer) {
+            char16_t digits[12];
+            sink.Put(digits, Decimal(arg->integer, digits));
+        }
+        p += 2;
+        run = p;
+    }
+    if (p != run) sink.Put(run, static_cast<std::uint32_t>(p - run));
+}
+
+std::int32_t FormatCount(const char16_t* format, const FormatArg* args, std::uint32_t argCount) {
+    CountingSink counter;
+    FormatTo(counter, format, args, argCount);
+    return counter.total > 0x7FFFFFFF ? -1 : static_cast<std::int32_t>(counter.total);
+}
+
+std::int32_t FormatInto(char16_t* buffer, std::uint32_t size, const char16_t* format, const FormatArg* args,
+                        std::uint32_t argCount) {
+    if (buffer == nullptr || size == 0) return -1;
+    BoundedSink sink(buffer, size - 1);
+    FormatTo(sink, format, args, argCount);
+    buffer[sink.used] = 0;
+    return sink.truncated ? -1 : static_cast<std::int32_t>(sink.used);
+}
+
+}  // namespace orvane

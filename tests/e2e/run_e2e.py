@@ -1,0 +1,541 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the x86_64 launcher, run for real under Wine against a stand-in patch tool.
+
+Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool,
+in the version variant it needs) and a deploy folder with the launcher and its patch files; runs the
+launcher through exit_code_runner (which sees the full 32-bit exit code); then compares the exit code,
+the log file's exact bytes and what the tool received (command line and working folder).
+
+Usage: run_e2e.py [--build-dir build/win64] [--filter TEXT] [--prefix DIR --keep-prefix] [--list]
+Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed"; exit status 1 on failure.
+"""
+
+import argparse
+import dataclasses
+import re
+import shutil
+import sys
+import time
+from pathlib import Path
+from typing import Callable, Optional
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
+                         RegistryValue, WinePrefix)
+
+REPO = Path(__file__).resolve().parents[2]
+BOM = b"\xef\xbb\xbf"
+
+INSTALL_DIR = "C:\\Program Files\\Corvantis"
+INSTALL_LOCATION = INSTALL_DIR + "\\"  # as installers usually register it, with the trailing backslash
+DEPLOY_DIR = "D:\\deploy"
+LAUNCHER_NAME = "Orvane.Launcher.exe"
+RUN_TIMEOUT_S = 90
+
+LEGACY_VERSIONS = ["6.0.1.5", "6.0.2.999", "6.6.17.253"]
+CURRENT_VERSIONS = ["6.0.3.0", "6.6.17.254", "6.6.18.253", "7.0.1.0"]
+
+# Tool variants: a version text picks the stand-in built with that file version; these pick the others.
+NO_VERSION = "no-version"
+TEXT_FILE = "text-file"  # a text file named kestrun.exe: it exists but cannot be started
+MISSING = "missing"
+
+
+# ---- the messages, as the launcher writes them -------------------------------------------------------------
+
+def msg_found(folder):
+    return f"[INFO] installation path found: {folder}"
+
+
+def msg_not_found(path):
+    return f"[ERROR] {path} not found!"
+
+
+def msg_will_run(tool, parameters):
+    return f"[INFO] will run {tool} with parameters :\n\t {parameters}"
+
+
+MSG_NO_INSTALL = "[ERROR] installation path not found!"
+MSG_NO_VERSION_DEFAULT = "[ERROR] Could not read kestrun.exe fileversion, defaulting to new encryption method!"
+MSG_COULD_NOT_RUN = "[ERROR] kestrun.exe could not be run!"
+MSG_SUCCESS = "[INFO] kestrun.exe returned with ERROR_SUCCESS."
+ERROR_RESOURCE_TYPE_NOT_FOUND = 1812
+ERROR_SHARING_VIOLATION = 32
+
+
+def msg_version_size_failed(error):
+    return f"[ERROR] GetFileVersionInfoSize failed! GetLastError: {error}"
+
+
+def msg_tool_returned(tool, code):
+    signed = code - (1 << 32) if code & 0x80000000 else code
+    return f"[ERROR] {tool} returned {signed}"
+
+
+def log_bytes(lines):
+    """A new log file: the UTF-8 byte-order mark, then each message with LF stored as CR LF."""
+    text = "".join(line + "\n" for line in lines).replace("\n", "\r\n")
+    return BOM + text.encode("utf-8", "surrogatepass")
+
+
+def patch_parameters(patch_path, script_folder=None):
+    parameters = f' /encfile "{patch_path}"'
+    if script_folder is not None:
+        parameters += f' /var scriptdir "{script_folder}"'
+    return parameters
+
+
+def join_windows(folder, name):
+    return folder + name if folder.endswith(("\\", "/")) else folder + "\\" + name
+
+
+# ---- scenarios -----------------------------------------------------------------------------------------------
+
+@dataclasses.dataclass
+class Scenario:
+    name: str
+    expect_exit: int
+    # Log lines expected in the one new log file; None: no log file may appear.
+    expect_log: Optional[list]
+    # The tool's parameters and working folder as it must receive them; None: the tool must not run.
+    expect_tool: Optional[tuple] = None
+    registry: Optional[dict] = dataclasses.field(
+        default_factory=lambda: {"InstallLocation": RegistryValue.string(INSTALL_LOCATION)})
+    install_dir: str = INSTALL_DIR
+    tool: str = NO_VERSION
+    tool_controls: dict = dataclasses.field(default_factory=dict)
+    deploy_dir: str = DEPLOY_DIR
+    deploy_files: tuple = ("patch.rkv",)
+    setup: Optional[Callable] = None  # extra preparation: setup(prefix)
+    check: Optional[Callable] = None  # extra checks: check(outcome) -> list of problems
+
+    @property
+    def tool_path(self):
+        return join_windows(self.install_dir, "installer\\kestrun.exe")
+
+
+def success_log(scenario, install_location, parameters):
+    return [msg_found(install_location), msg_will_run(scenario_tool_path(install_location), parameters), MSG_SUCCESS]
+
+
+def scenario_tool_path(install_location):
+    return join_windows(install_location, "installer\\kestrun.exe")
+
+
+def deploy_path(name, folder=DEPLOY_DIR):
+    return join_windows(folder, name)
+
+
+TOOL = scenario_tool_path(INSTALL_LOCATION)
+CURRENT_PARAMETERS = patch_parameters(deploy_path("patch.rkv"))
+LEGACY_PARAMETERS = patch_parameters(deploy_path("patch.rkv.old"), DEPLOY_DIR)
+
+
+def current_patch_run(name, **fields):
+    """A run that ends with the tool's success on patch.rkv."""
+    return Scenario(name=name, expect_exit=0,
+                    expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
+                    expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), **fields)
+
+
+def legacy_patch_run(name, **fields):
+    return Scenario(name=name, expect_exit=0,
+                    expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, LEGACY_PARAMETERS), MSG_SUCCESS],
+                    expect_tool=(LEGACY_PARAMETERS, DEPLOY_DIR), **fields)
+
+
+def no_install_run(name, registry):
+    return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry)
+
+
+def tool_exit_run(code):
+    return Scenario(name=f"tool exits with 0x{code:08X}", expect_exit=code,
+                    expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS),
+                                msg_tool_returned(TOOL, code)],
+                    expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), tool_controls={"exit_code.txt": f"0x{code:X}"})
+
+
+def check_log_sharing(outcome):
+    """While the tool runs, the log can be read (and shows every message so far) but not written or deleted."""
+    problems = []
+    probes = outcome.records[0].get("probe", []) if outcome.records else []
+    if len(probes) != 1:
+        return [f"expected one probed log file, got {probes!r}"]
+    fields = dict(part.split("=", 1) for part in probes[0].split("|")[1:])
+    expected_so_far = log_bytes([msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS)])
+    if fields.get("read") != "0":
+        problems.append(f"reading the open log failed with {fields.get('read')}")
+    if bytes.fromhex(fields.get("bytes", "")) != expected_so_far:
+        problems.append(f"log seen while the tool runs: {bytes.fromhex(fields.get('bytes', ''))!r}, "
+                        f"expected {expected_so_far!r}")
+    if fields.get("write") != str(ERROR_SHARING_VIOLATION):
+        problems.append(f"opening the open log for writing gave {fields.get('write')}, expected a sharing violation")
+    if fields.get("delete") != str(ERROR_SHARING_VIOLATION):
+        problems.append(f"deleting the open log gave {fields.get('delete')}, expected a sharing violation")
+    return problems
+
+
+def block_log_folder(prefix):
+    """A file named Velmor where the log folder belongs: the log cannot be opened."""
+    velmor = prefix.host_path("C:\\ProgramData\\Velmor")
+    velmor.parent.mkdir(parents=True, exist_ok=True)
+    velmor.write_bytes(b"not a folder")
+
+
+def check_log_folder_still_a_file(outcome):
+    velmor = outcome.prefix.host_path("C:\\ProgramData\\Velmor")
+    return [] if velmor.is_file() and velmor.read_bytes() == b"not a folder" else ["the file named Velmor was changed"]
+
+
+def build_scenarios():
+    scenarios = [
+        current_patch_run("success with patch.rkv: exact log bytes, command line and working folder"),
+        Scenario(name="install location without trailing backslash",
+                 registry={"InstallLocation": RegistryValue.string(INSTALL_DIR)}, expect_exit=0,
+                 expect_log=[msg_found(INSTALL_DIR), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
+                 expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)),
+        Scenario(name="install location as REG_EXPAND_SZ with a plain path",
+                 registry={"InstallLocation": RegistryValue.string(INSTALL_LOCATION, REG_EXPAND_SZ)},
+                 expect_exit=0,
+                 expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
+                 expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)),
+        Scenario(name="REG_EXPAND_SZ is not expanded",
+                 registry={"InstallLocation": RegistryValue.string("%ProgramFiles%\\Corvantis", REG_EXPAND_SZ)},
+                 expect_exit=2,
+                 expect_log=[msg_found("%ProgramFiles%\\Corvantis"),
+                             msg_not_found("%ProgramFiles%\\Corvantis\\installer\\kestrun.exe")]),
+        Scenario(name="missing tool: exit 2 with the full tool path", tool=MISSING, expect_exit=2,
+                 expect_log=[msg_found(INSTALL_LOCATION), msg_not_found(TOOL)]),
+        Scenario(name="missing patch file: exit 2", deploy_files=(), expect_exit=2,
+                 expect_log=[msg_found(INSTALL_LOCATION), msg_not_found(deploy_path("patch.rkv"))]),
+        no_install_run("no registry key: exit 3", None),
+        no_install_run("key without InstallLocation: exit 3", {"DisplayName": RegistryValue.string("Corvantis")}),
+        no_install_run("empty InstallLocation: exit 3", {"InstallLocation": RegistryValue.string("")}),
+        no_install_run("InstallLocation stored as zero bytes: exit 3", {"InstallLocation": RegistryValue(REG_SZ, b"")}),
+        no_install_run("InstallLocation without terminator: exit 3",
+                       {"InstallLocation": RegistryValue.string(INSTALL_LOCATION, terminated=False)}),
+        no_install_run("InstallLocation with an odd byte count: exit 3",
+                       {"InstallLocation": RegistryValue(REG_SZ, RegistryValue.string(INSTALL_LOCATION).data + b"\0")}),
+        no_install_run("InstallLocation as REG_DWORD: exit 3",
+                       {"InstallLocation": RegistryValue(REG_DWORD, (1).to_bytes(4, "little"))}),
+        no_install_run("InstallLocation of 1024 characters: exit 3",
+                       {"InstallLocation": RegistryValue.string("C:\\" + "x" * 1021)}),
+        Scenario(name="InstallLocation of 1023 characters is read whole",
+                 registry={"InstallLocation": RegistryValue.string("C:\\" + "x" * 1020)}, tool=MISSING, expect_exit=2,
+                 expect_log=[msg_found("C:\\" + "x" * 1020),
+                             msg_not_found("C:\\" + "x" * 1020 + "\\installer\\kestrun.exe")]),
+    ]
+
+    for version in LEGACY_VERSIONS:
+        scenarios.append(legacy_patch_run(f"legacy tool {version} gets patch.rkv.old and /var scriptdir",
+                                          tool=version, deploy_files=("patch.rkv", "patch.rkv.old")))
+    scenarios.append(legacy_patch_run("legacy tool with only patch.rkv.old", tool="6.0.2.999",
+                                      deploy_files=("patch.rkv.old",)))
+    for version in CURRENT_VERSIONS:
+        scenarios.append(current_patch_run(f"tool {version} gets patch.rkv although patch.rkv.old exists",
+                                           tool=version, deploy_files=("patch.rkv", "patch.rkv.old")))
+    scenarios.append(current_patch_run("legacy tool without patch.rkv.old gets patch.rkv", tool="6.6.17.253"))
+    scenarios.append(Scenario(
+        name="tool without version resource: two error lines, then patch.rkv",
+        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+                    MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
+    scenarios.append(Scenario(
+        name="tool without version resource and only patch.rkv.old: exit 2",
+        deploy_files=("patch.rkv.old",), expect_exit=2,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+                    MSG_NO_VERSION_DEFAULT, msg_not_found(deploy_path("patch.rkv"))]))
+
+    for code in (1, 0xC0000005, 0x80000000, 0xFFFFFFFF):
+        scenarios.append(tool_exit_run(code))
+    scenarios.append(Scenario(
+        name="tool that cannot be started: exit 5", tool=TEXT_FILE, expect_exit=5,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
+
+    root_parameters = patch_parameters("E:\\patch.rkv.old", "E:")
+    scenarios.append(Scenario(
+        name="launcher in a drive root with a legacy tool", tool="6.0.1.5", deploy_dir="E:\\",
+        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, root_parameters), MSG_SUCCESS],
+        expect_tool=(root_parameters, "E:\\")))
+
+    spaced = "D:\\deploy share\\wave 1"
+    spaced_parameters = patch_parameters(deploy_path("patch.rkv.old", spaced), spaced)
+    scenarios.append(Scenario(
+        name="deploy folder with spaces, legacy tool", tool="6.6.17.253", deploy_dir=spaced,
+        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, spaced_parameters), MSG_SUCCESS],
+        expect_tool=(spaced_parameters, spaced)))
+
+    wide_dir = "C:\\Program Files\\Corvantis \u00e9\U0001d11e"
+    wide_tool = join_windows(wide_dir, "installer\\kestrun.exe")
+    scenarios.append(Scenario(
+        name="install folder outside the basic multilingual plane: four-byte UTF-8 in the log",
+        registry={"InstallLocation": RegistryValue.string(wide_dir)}, install_dir=wide_dir, expect_exit=0,
+        expect_log=[msg_found(wide_dir), msg_will_run(wide_tool, CURRENT_PARAMETERS), MSG_SUCCESS],
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
+
+    scenarios.append(current_patch_run("log is readable but neither writable nor deletable while the tool runs",
+                                       tool_controls={"probe_log.txt": ""}, check=check_log_sharing))
+    scenarios.append(Scenario(
+        name="log folder blocked by a file: no log, the tool still runs", expect_exit=0, expect_log=None,
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder, check=check_log_folder_still_a_file))
+    return scenarios
+
+
+# ---- running one scenario -------------------------------------------------------------------------------------
+
+@dataclasses.dataclass
+class Outcome:
+    prefix: WinePrefix
+    exit_code: Optional[int]
+    log_files: list
+    records: list
+    run_output: str
+
+
+class Suite:
+    def __init__(self, prefix, build_dir):
+        self.prefix = prefix
+        self.build_dir = build_dir
+        self.tools_dir = build_dir / "tests" / "tools"
+        self.launcher = build_dir / LAUNCHER_NAME
+        self.runner = self.tools_dir / "exit_code_runner.exe"
+        prefix.map_drive("d", prefix.root / "drive_d")
+        prefix.map_drive("e", prefix.root / "drive_e")
+        self.touched = set()
+
+    def tool_binary(self, variant):
+        if variant == NO_VERSION:
+            return self.tools_dir / "stand_in_tool.exe"
+        return self.tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
+
+    def reset(self):
+        """Removes what the last scenario left: its folders, the log folder, the drives' contents."""
+        for path in list(self.touched) + [self.prefix.host_path("C:\\ProgramData\\Velmor")]:
+            if path.is_dir() and not path.is_symlink():
+                shutil.rmtree(path)
+            elif path.exists() or path.is_symlink():
+                path.unlink()
+        for drive in ("d", "e"):
+            root = self.prefix.drive_root(drive)
+            for child in root.iterdir():
+                shutil.rmtree(child) if child.is_dir() else child.unlink()
+        self.touched.clear()
+
+    def lay_out(self, scenario):
+        self.touched.add(self.prefix.host_path(scenario.install_dir))
+        tool = self.prefix.host_path(scenario.tool_path)
+        tool.parent.mkdir(parents=True, exist_ok=True)
+        if scenario.tool == TEXT_FILE:
+            tool.write_text("this is not a program\r\n")
+        elif scenario.tool != MISSING:
+            shutil.copyfile(self.tool_binary(scenario.tool), tool)
+        for name, content in scenario.tool_controls.items():
+            (tool.parent / name).write_text(content)
+
+        deploy = self.prefix.host_path(scenario.deploy_dir)
+        deploy.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(self.launcher, deploy / LAUNCHER_NAME)
+        for name in scenario.deploy_files:
+            (deploy / name).write_bytes(b"patch contents of " + name.encode())
+        if scenario.setup:
+            scenario.setup(self.prefix)
+
+    def run(self, scenario):
+        self.reset()
+        self.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
+        self.lay_out(scenario)
+        launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
+        before = time.time()
+        run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S)
+        after = time.time()
+
+        exit_code = None
+        match = re.search(r"^0x([0-9A-Fa-f]{8}) (\d+) (-?\d+)$", run.stdout, re.MULTILINE)
+        if match:
+            exit_code = int(match.group(1), 16)
+        outcome = Outcome(self.prefix, exit_code, self.read_logs(), self.read_records(scenario), run.stdout)
+
+        problems = []
+        if run.timed_out:
+            problems.append(f"the launcher did not end within {RUN_TIMEOUT_S} s")
+        elif exit_code is None:
+            problems.append(f"the runner reported no exit code (status {run.returncode}): "
+                            f"{run.stdout.strip()!r} {run.stderr.strip()[-500:]!r}")
+        elif exit_code != scenario.expect_exit:
+            problems.append(f"exit code 0x{exit_code:08X}, expected 0x{scenario.expect_exit:08X}")
+        problems += self.check_log(scenario, outcome, before, after)
+        problems += self.check_tool(scenario, outcome)
+        if scenario.check:
+            problems += scenario.check(outcome)
+        return problems
+
+    def read_logs(self):
+        folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
+        if not folder.is_dir():
+            return []
+        return sorted(folder.iterdir())
+
+    def read_records(self, scenario):
+        """The stand-in's records: one dict per run, multi-valued keys (probe) as lists."""
+        record_file = self.prefix.host_path(join_windows(scenario.install_dir, "installer\\stand_in_record.txt"))
+        if not record_file.exists():
+            return []
+        records = []
+        current = None
+        for line in record_file.read_bytes().decode("utf-8", "surrogatepass").split("\n"):
+            if line == "begin":
+                current = {}
+            elif line == "end" and current is not None:
+                records.append(current)
+                current = None
+            elif current is not None and "=" in line:
+                key, value = line.split("=", 1)
+                if key == "probe":
+                    current.setdefault("probe", []).append(line)
+                else:
+                    current[key] = value
+        return records
+
+    @staticmethod
+    def check_log(scenario, outcome, before, after):
+        if scenario.expect_log is None:
+            files = [f for f in outcome.log_files if f.suffix == ".txt"]
+            return [f"unexpected log files {[f.name for f in files]}"] if files else []
+        if len(outcome.log_files) != 1:
+            return [f"expected one log file, found {[f.name for f in outcome.log_files]}"]
+        log = outcome.log_files[0]
+        problems = []
+        match = re.fullmatch(r"Orvane\.Launcher-(-?\d+)-(\d+)\.txt", log.name)
+        if not match:
+            problems.append(f"log file name {log.name!r}")
+        elif not int(before) - 1 <= int(match.group(1)) <= int(after) + 1:
+            problems.append(f"log file time {match.group(1)} outside the run ({int(before)}..{int(after)})")
+        expected = log_bytes(scenario.expect_log)
+        actual = log.read_bytes()
+        if actual != expected:
+            problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
+        return problems
+
+    @staticmethod
+    def check_tool(scenario, outcome):
+        if scenario.expect_tool is None:
+            return [f"the tool ran although it must not: {outcome.records!r}"] if outcome.records else []
+        if len(outcome.records) != 1:
+            return [f"expected the tool to run once, it ran {len(outcome.records)} times"]
+        parameters, folder = scenario.expect_tool
+        record = outcome.records[0]
+        problems = []
+        # The shell hands the child its file name in quotes, one space, then the parameters as given.
+        command_line = f'"{scenario.tool_path}" {parameters}'
+        if record.get("command_line") != command_line:
+            problems.append(f"tool command line {record.get('command_line')!r}, expected {command_line!r}")
+        if record.get("current_directory") != folder:
+            problems.append(f"tool working folder {record.get('current_directory')!r}, expected {folder!r}")
+        return problems
+
+
+# ---- the harness's own pieces, checked before the scenarios ---------------------------------------------------
+
+def harness_checks(suite):
+    """Proves the pieces the scenarios stand on: exact registry bytes, the runner, the stand-in's record."""
+    prefix = suite.prefix
+    problems = []
+    for path in (suite.runner, suite.tool_binary(NO_VERSION)):
+        if not path.exists():
+            return [f"{path} is not built"]
+
+    raw = RegistryValue(REG_SZ, b"C\0:\0\\")  # odd length, no terminator: what the registry editor cannot store
+    prefix.set_machine_values(UNINSTALL_KEY, {"InstallLocation": raw})
+    prefix.stop_server()
+    saved = (prefix.root / "system.reg").read_text(encoding="utf-8")
+    prefix.start_server()
+    if '"InstallLocation"=hex(1):43,00,3a,00,5c\n' not in saved:
+        problems.append("the registry did not keep the raw value's bytes")
+
+    suite.reset()
+    tool = prefix.host_path("C:\\harness\\kestrun.exe")
+    suite.touched.add(tool.parent)
+    tool.parent.mkdir(parents=True, exist_ok=True)
+    shutil.copyfile(suite.tool_binary(NO_VERSION), tool)
+    (tool.parent / "exit_code.txt").write_text("0xC0000005")
+    run = prefix.run_raw([str(suite.runner), "C:\\harness\\kestrun.exe", "/a", "b c"], timeout=60)
+    if "0xC0000005 3221225477 -1073741819" not in run.stdout:
+        problems.append(f"runner output {run.stdout!r}, expected the full exit code 0xC0000005")
+    record = (tool.parent / "stand_in_record.txt").read_text(encoding="utf-8") if (
+        tool.parent / "stand_in_record.txt").exists() else ""
+    if 'command_line=C:\\harness\\kestrun.exe /a "b c"\n' not in record:
+        problems.append(f"stand-in record {record!r}")
+    suite.reset()
+    return problems
+
+
+# ---- main -------------------------------------------------------------------------------------------------
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--launcher", type=Path, help="launcher to test instead of BUILD_DIR/" + LAUNCHER_NAME)
+    parser.add_argument("--filter", default="", help="run only scenarios whose name contains this text")
+    parser.add_argument("--prefix", type=Path, help="use (and boot, if new) this Wine prefix")
+    parser.add_argument("--keep-prefix", action="store_true", help="leave the prefix for inspection")
+    parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
+    args = parser.parse_args()
+
+    scenarios = [s for s in build_scenarios() if args.filter in s.name]
+    if args.list:
+        for scenario in scenarios:
+            print(scenario.name)
+        return 0
+
+    passed = failed = 0
+    started = time.monotonic()
+    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None)
+    try:
+        if not (prefix.root / "system.reg").exists():
+            prefix.boot()
+        else:
+            prefix.start_server()
+        print(f"wine prefix ready in {time.monotonic() - started:.1f} s: {prefix.root}", flush=True)
+        suite = Suite(prefix, args.build_dir.resolve())
+        if args.launcher:
+            suite.launcher = args.launcher.resolve()
+
+        problems = harness_checks(suite)
+        if problems:
+            failed += 1
+            print("FAIL harness: " + "; ".join(problems), flush=True)
+            print(f"e2e scenarios: {passed} passed, {failed + len(scenarios)} failed")
+            return 1
+        if not suite.launcher.exists():
+            print(f"FAIL {suite.launcher} is not built", flush=True)
+            print(f"e2e scenarios: {passed} passed, {len(scenarios)} failed")
+            return 1
+
+        for scenario in scenarios:
+            scenario_started = time.monotonic()
+            try:
+                problems = suite.run(scenario)
+            except Exception as error:  # a broken scenario must not hide the others
+                problems = [f"harness error: {error!r}"]
+            seconds = time.monotonic() - scenario_started
+            if problems:
+                failed += 1
+                print(f"FAIL {scenario.name} ({seconds:.1f} s)", flush=True)
+                for problem in problems:
+                    print("    " + problem, flush=True)
+            else:
+                passed += 1
+                print(f"PASS {scenario.name} ({seconds:.1f} s)", flush=True)
+        suite.reset()
+    finally:
+        prefix.close()
+    print(f"e2e time {time.monotonic() - started:.0f} s")
+    print(f"e2e scenarios: {passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

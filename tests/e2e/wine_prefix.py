@@ -1,0 +1,211 @@
+"""A private 64-bit Wine prefix for end-to-end runs: boot, registry, files, running programs.
+
+One prefix is booted per suite run (about ten seconds); scenarios reset the little state they touch
+(the product's registry key, the install and deploy folders, the log folder) instead of booting again.
+The wineserver is kept alive between scenarios, which makes each program start take a tenth of a second.
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+from pathlib import Path, PureWindowsPath
+
+UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+
+REG_SZ = 1
+REG_EXPAND_SZ = 2
+REG_BINARY = 3
+REG_DWORD = 4
+
+
+def find_wine_loader():
+    """The 64-bit loader shipped by Debian's wine64 package (this kernel runs no 32-bit Wine)."""
+    try:
+        listing = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True).stdout
+    except (OSError, subprocess.CalledProcessError):
+        listing = ""
+    for line in listing.splitlines():
+        if line.endswith("/wine64") and os.path.isfile(line) and os.access(line, os.X_OK):
+            return line
+    found = shutil.which("wine64")
+    if found:
+        return found
+    raise RuntimeError("no wine64 loader found (install the wine64 package)")
+
+
+def wine_string_bytes(text, terminated=True):
+    """The bytes a REG_SZ value holds for `text`: UTF-16LE, with the terminator unless told otherwise."""
+    data = text.encode("utf-16-le")
+    return data + b"\x00\x00" if terminated else data
+
+
+class RegistryValue:
+    """A value with an exact type and exact bytes, so odd cases (no terminator, odd length) can be stored."""
+
+    def __init__(self, value_type, data):
+        self.type = value_type
+        self.data = bytes(data)
+
+    @classmethod
+    def string(cls, text, value_type=REG_SZ, terminated=True):
+        return cls(value_type, wine_string_bytes(text, terminated))
+
+    def __repr__(self):
+        return f"RegistryValue(type={self.type}, data={self.data.hex()})"
+
+
+class WineRun:
+    def __init__(self, returncode, stdout, stderr, timed_out, seconds):
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+        self.timed_out = timed_out
+        self.seconds = seconds
+
+
+class WinePrefix:
+    def __init__(self, root=None, keep=False):
+        self.loader = find_wine_loader()
+        self.wineserver = str(Path(self.loader).with_name("wineserver"))
+        self.root = Path(root) if root else Path(tempfile.mkdtemp(prefix="orvane-wine-"))
+        self.keep = keep
+        self._written = {}  # subkey -> the values last written, to skip rewriting the same key
+        self.env = dict(os.environ)
+        self.env.pop("DISPLAY", None)  # no window may wait for a click
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.env.update({
+            "WINEPREFIX": str(self.root),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
+            "WINEARCH": "win64",
+        })
+
+    # ---- life cycle -------------------------------------------------------------------------------------
+
+    def boot(self):
+        self.root.mkdir(parents=True, exist_ok=True)
+        result = self.run_raw(["wineboot", "-i"], timeout=300)
+        if result.timed_out or not (self.root / "drive_c" / "windows").is_dir():
+            raise RuntimeError(f"wineboot failed in {self.root}: {result.stderr[-2000:]}")
+        self.start_server()
+        return self
+
+    def start_server(self):
+        """A persistent wineserver: programs start fast and the registry stays in memory between runs."""
+        subprocess.run([self.wineserver, "-p"], env=self.env, check=False)
+
+    def stop_server(self):
+        """Stops every program of the prefix and the server; the server saves the registry as it goes."""
+        subprocess.run([self.wineserver, "-k"], env=self.env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run([self.wineserver, "-w"], env=self.env, check=False)
+
+    def close(self):
+        self.stop_server()
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # ---- paths --------------------------------------------------------------------------------------------
+
+    def drive_root(self, letter):
+        return self.root / "dosdevices" / f"{letter.lower()}:"
+
+    def map_drive(self, letter, folder):
+        """Makes `letter`: a drive whose root is the Linux folder `folder`."""
+        folder = Path(folder)
+        folder.mkdir(parents=True, exist_ok=True)
+        link = self.drive_root(letter)
+        if link.is_symlink() or link.exists():
+            link.unlink()
+        link.symlink_to(folder)
+
+    def host_path(self, windows_path):
+        """The Linux path of a Windows path inside this prefix, such as C:\\deploy\\patch.rkv."""
+        path = PureWindowsPath(windows_path)
+        if not path.drive or len(path.drive) != 2:
+            raise ValueError(f"not a drive path: {windows_path}")
+        drive = self.root / "dosdevices" / path.drive.lower()
+        return drive.joinpath(*path.parts[1:])
+
+    # ---- running programs -------------------------------------------------------------------------------
+
+    def run_raw(self, args, timeout=120, cwd=None):
+        """Runs `loader args...`; a run that passes `timeout` is killed with everything it started."""
+        started = time.monotonic()
+        if cwd is None:
+            drive_c = self.root / "drive_c"
+            cwd = drive_c if drive_c.is_dir() else self.root
+        process = subprocess.Popen([self.loader, *args], env=self.env, cwd=str(cwd),
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   start_new_session=True)
+        try:
+            stdout, stderr = process.communicate(timeout=timeout)
+            timed_out = False
+        except subprocess.TimeoutExpired:
+            os.killpg(process.pid, signal.SIGKILL)
+            stdout, stderr = process.communicate()
+            timed_out = True
+            # A child that outlives the loader (the tool) would keep files open for the next scenario.
+            self.stop_server()
+            self.start_server()
+        return WineRun(process.returncode, stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace"),
+                       timed_out, time.monotonic() - started)
+
+    # ---- registry -----------------------------------------------------------------------------------------
+
+    def set_machine_values(self, subkey, values):
+        """Replaces HKLM\\`subkey` (64-bit view) with exactly `values` ({name: RegistryValue}); None removes it.
+
+        The registry editor would add a terminator to string data, so the key is written into the server's
+        own registry file while the server is stopped; that file keeps every byte as given.
+        """
+        wanted = None if values is None else {name: (v.type, v.data) for name, v in values.items()}
+        if self._written.get(subkey.lower(), "unknown") == wanted:
+            return
+        self.stop_server()
+        registry_file = self.root / "system.reg"
+        text = registry_file.read_text(encoding="utf-8")
+        header = "[" + subkey.replace("\\", "\\\\") + "]"
+        text = _remove_key_section(text, header)
+        if values is not None:
+            lines = [f"{header} {int(time.time())}"]
+            for name, value in values.items():
+                lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):' + ",".join(f"{b:02x}" for b in value.data))
+            text = text.rstrip("\n") + "\n\n" + "\n".join(lines) + "\n"
+        registry_file.write_text(text, encoding="utf-8")
+        self.start_server()
+        self._written[subkey.lower()] = wanted
+
+    def query_machine_value(self, subkey, name):
+        """What reg.exe shows for a value (for checking the harness itself)."""
+        run = self.run_raw(["reg", "query", "HKLM\\" + subkey, "/v", name, "/reg:64"], timeout=60)
+        return run.stdout
+
+
+def _escape_reg_name(name):
+    return name.replace("\\", "\\\\").replace('"', '\\"')
+
+
+def _remove_key_section(text, header):
+    """Removes one key's section (its header line up to the next key or the end) from a Wine registry file.
+
+    Key names compare without case, as the registry does; the server writes the case it first saw.
+    """
+    lines = text.split("\n")
+    out = []
+    skipping = False
+    for line in lines:
+        if line.startswith("["):
+            skipping = line.split("]", 1)[0].lower() + "]" == header.lower()
+        if not skipping:
+            out.append(line)
+    return "\n".join(out)

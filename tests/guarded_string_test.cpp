@@ -1,0 +1,452 @@
+#include "strings/guarded_string.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/sim/sim.h"
+#include "support/counting_mem_mgr.h"
+
+namespace orvane {
+namespace {
+
+using testing::CountingMemMgr;
+
+std::u16string Str(const GuardedString& s) { return std::u16string(s.Text(), s.Length()); }
+
+std::uint32_t WordAt(const unsigned char* at) {
+    std::uint32_t w;
+    std::memcpy(&w, at, 4);
+    return w;
+}
+
+const unsigned char* BlockOf(const GuardedString& s) {
+    return reinterpret_cast<const unsigned char*>(s.Text()) - block::CHARACTERS;
+}
+
+class GuardedStringTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+};
+
+TEST_F(GuardedStringTest, NullStringReadsAsEmpty) {
+    GuardedString s;
+    EXPECT_EQ(s.Text(), EMPTY_TEXT);
+    EXPECT_EQ(s.Length(), 0u);
+    EXPECT_EQ(s.Capacity(), 0u);
+    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 0);
+}
+
+TEST_F(GuardedStringTest, ReserveFollowsTheGrowthTable) {
+    struct Row {
+        std::uint32_t start;  // 0: no block
+        std::uint32_t request;
+        std::uint32_t expected;
+    };
+    const Row rows[] = {
+        {0, 0, 64},       {0, 100, 100},     {64, 65, 128},     {64, 1024, 1024}, {100, 150, 200},
+        {1000, 1001, 2000}, {1023, 1024, 2046}, {1024, 1025, 2048}, {2048, 5000, 5000}, {2048, 2049, 3072},
+        {64, 64, 64},     {128, 10, 128},
+    };
+    for (const Row& row : rows) {
+        GuardedString s;
+        if (row.start != 0) {
+            ASSERT_TRUE(s.Reserve(row.start));
+            ASSERT_EQ(s.Capacity(), row.start);
+        }
+        ASSERT_TRUE(s.Reserve(row.request));
+        EXPECT_EQ(s.Capacity(), row.expected) << row.start << " -> " << row.request;
+    }
+}
+
+TEST_F(GuardedStringTest, AppendingOneCharacterAtATimeDoublesThenStepsBy1024) {
+    GuardedString s;
+    std::vector<std::uint32_t> capacities;
+    for (int i = 0; i < 5000; ++i) {
+        s.Append(u"x", 1);
+        if (capacities.empty() || capacities.back() != s.Capacity()) capacities.push_back(s.Capacity());
+    }
+    EXPECT_EQ(capacities, (std::vector<std::uint32_t>{64, 128, 256, 512, 1024, 2048, 3072, 4096, 5120}));
+    EXPECT_EQ(s.Length(), 5000u);
+    EXPECT_EQ(Str(s), std::u16string(5000, u'x'));
+}
+
+TEST_F(GuardedStringTest, FirstReserveMakesAZeroedBlockWithGuardsAndAHeapDescriptor) {
+    GuardedString s;
+    ASSERT_TRUE(s.Reserve(0));
+    EXPECT_EQ(s.Capacity(), 64u);
+    EXPECT_EQ(s.Length(), 0u);
+    for (std::uint32_t i = 0; i <= 64; ++i) EXPECT_EQ(s.Text()[i], 0) << i;
+    const unsigned char* start = BlockOf(s);
+    EXPECT_EQ(WordAt(start + block::FIRST_GUARD), GUARD_WORD);
+    EXPECT_EQ(WordAt(start + block::SECOND_GUARD), GUARD_WORD);
+    EXPECT_EQ(WordAt(start + block::CHARACTERS + 2 * 64 + 2), GUARD_WORD);
+    EXPECT_EQ(sim::Heap().generalAllocs, 1);  // the descriptor
+    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 1);
+}
+
+TEST_F(GuardedStringTest, BlockSizeIsTwiceTheCapacityPlusTheFrame) {
+    CountingMemMgr manager;
+    GuardedString s(manager);
+    // 18 bytes of frame with 4-byte pointers (the product), 22 with 8-byte ones.
+    const std::uint32_t frame = sizeof(void*) == 4 ? 18 : 22;
+    EXPECT_EQ(manager.lastSize, 2 * 64 + frame);
+    ASSERT_TRUE(s.Reserve(300));
+    EXPECT_EQ(manager.lastSize, 2 * 300 + frame);
+}
+
+TEST_F(GuardedStringTest, ReserveWithinCapacityChangesNothing) {
+    CountingMemMgr manager;
+    GuardedString s(manager);
+    const char16_t* before = s.Text();
+    const int calls = manager.allocates + manager.reallocates;
+    for (std::uint32_t n : {0u, 1u, 63u, 64u}) {
+        ASSERT_TRUE(s.Reserve(n));
+        EXPECT_EQ(s.Capacity(), 64u);
+    }
+    EXPECT_EQ(s.Text(), before);
+    EXPECT_EQ(manager.allocates + manager.reallocates, calls);
+}
+
+TEST_F(GuardedStringTest, GrowthByReallocateWritesOnlyTheTerminatorSlot) {
+    CountingMemMgr manager;
+    GuardedString s(manager);
+    s.Append(u"abc");
+    ASSERT_TRUE(s.Reserve(100));
+    ASSERT_EQ(s.Capacity(), 128u);
+    EXPECT_EQ(Str(s), u"abc");
+    // What the resize added is left as the manager gave it (behind the old trailing guard, which
+    // was carried over in slots 65 and 66); only slot `capacity` is written.
+    const char16_t* text = s.Text();
+    EXPECT_EQ(text[65], GUARD_WORD);
+    EXPECT_EQ(text[67], 0x5555);
+    EXPECT_EQ(text[127], 0x5555);
+    EXPECT_EQ(text[128], 0);
+}
+
+TEST_F(GuardedStringTest, ManagerWhoseReallocateFailsStillGrowsByAllocateCopyAndFree) {
+    CountingMemMgr manager(/*reallocateFails=*/true);
+    {
+        GuardedString s(manager);
+        EXPECT_EQ(manager.reallocates, 1);
+        EXPECT_EQ(manager.allocates, 1);
+        s.Append(std::u16string(100, u'a').c_str());
+        s.Append(std::u16string(100, u'b').c_str());
+        EXPECT_EQ(Str(s), std::u16string(100, u'a') + std::u16string(100, u'b'));
+        EXPECT_EQ(s.Capacity(), 256u);  // 64 -> 128 -> 256
+        EXPECT_EQ(manager.allocates, 3);
+        EXPECT_EQ(manager.frees, 2);
+        s.CheckIntegrity();
+    }
+    EXPECT_EQ(manager.frees, 3);
+    EXPECT_EQ(manager.releases, 1);
+    EXPECT_TRUE(manager.sizes.empty());
+}
+
+TEST_F(GuardedStringTest, FreeBufferGivesBackBlockReleasesOnceAndDeletesTheHeapDescriptor) {
+    CountingMemMgr manager;
+    const int generalFrees = sim::Heap().generalFrees;
+    GuardedString s(manager);
+    s.Append(u"text");
+    s.FreeBuffer();
+    EXPECT_EQ(s.Text(), EMPTY_TEXT);
+    EXPECT_EQ(manager.frees, 1);
+    EXPECT_EQ(manager.releases, 1);
+    EXPECT_EQ(sim::Heap().generalFrees, generalFrees + 1);
+    s.FreeBuffer();  // a second FreeBuffer does nothing
+    EXPECT_EQ(manager.frees, 1);
+    EXPECT_EQ(manager.releases, 1);
+    EXPECT_EQ(sim::Heap().generalLive, 0);
+}
+
+TEST_F(GuardedStringTest, FreeBufferOnNullCallsNoManager) {
+    GuardedString s;
+    s.FreeBuffer();
+    const sim::HeapCounts heap = sim::Heap();
+    EXPECT_EQ(heap.runtimeFrees + heap.generalFrees + heap.runtimeAllocs + heap.generalAllocs, 0);
+}
+
+TEST_F(GuardedStringTest, BlockTooLargeForA32BitSizeIsAFailedAllocation) {
+    CountingMemMgr manager;
+    GuardedString s(manager);
+    const int calls = manager.allocates + manager.reallocates;
+    EXPECT_FALSE(s.Reserve(0x7FFFFFFF));  // 2n + 18 needs 33 bits
+    EXPECT_EQ(manager.allocates + manager.reallocates, calls);
+    EXPECT_EQ(s.Capacity(), 64u);
+    GuardedString null;
+    EXPECT_FALSE(null.Reserve(0xFFFFFFF0));
+    EXPECT_EQ(null.Text(), EMPTY_TEXT);
+    EXPECT_EQ(sim::Heap().generalLive, 1);  // only `s`'s descriptor: none was left behind
+}
+
+TEST_F(GuardedStringTest, AssignRules) {
+    {
+        GuardedString s;
+        s.Assign(EMPTY_TEXT);
+        EXPECT_EQ(s.Capacity(), 0u) << "EMPTY_TEXT is the null string's own text";
+    }
+    const char16_t emptyElsewhere[1] = {0};
+    for (const char16_t* text : {static_cast<const char16_t*>(emptyElsewhere), static_cast<const char16_t*>(nullptr)}) {
+        GuardedString s;
+        s.Assign(text);
+        EXPECT_EQ(s.Capacity(), 64u);
+        EXPECT_EQ(s.Length(), 0u);
+    }
+    {
+        GuardedString from, to;
+        to.Assign(from);
+        EXPECT_EQ(to.Capacity(), 64u);
+        EXPECT_EQ(to.Length(), 0u);
+    }
+    {
+        GuardedString s(u"same");
+        const char16_t* before = s.Text();
+        s.Assign(s);
+        s.Assign(s.Text());
+        EXPECT_EQ(s.Text(), before);
+        EXPECT_EQ(Str(s), u"same");
+    }
+    {
+        GuardedString s(u"a longer text");
+        s.Assign(u"short");
+        EXPECT_EQ(Str(s), u"short");
+        EXPECT_EQ(s.Text()[5], 0);
+    }
+}
+
+TEST_F(GuardedStringTest, AssignOtherCopiesExactlyItsLength) {
+    GuardedString source(u"abcdef");
+    source.WritableBuffer()[3] = 0;  // an embedded terminator is not looked for
+    GuardedString target;
+    target.Assign(source);
+    EXPECT_EQ(target.Length(), 6u);
+    EXPECT_EQ(target.Text()[4], u'e');
+}
+
+TEST_F(GuardedStringTest, AppendOfNothingAllocatesNothing) {
+    GuardedString s;
+    s.Append(u"abc", 0);
+    s.Append(u"", TO_TERMINATOR);
+    s.Append(nullptr, 5);
+    EXPECT_EQ(s.Capacity(), 0u);
+    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 0);
+    s.Append(u"abcdef", 3);
+    EXPECT_EQ(Str(s), u"abc");
+    EXPECT_EQ(s.Text()[3], 0);
+}
+
+TEST_F(GuardedStringTest, AppendPathTable) {
+    struct Row {
+        const char16_t* target;
+        const char16_t* tail;
+        const char16_t* expected;
+    };
+    const Row rows[] = {
+        {u"C:\\dir", u"file", u"C:\\dir\\file"},     {u"C:\\dir\\", u"\\file", u"C:\\dir\\file"},
+        {u"C:/dir/", u"file", u"C:/dir/file"},       {u"C:", u"x\\", u"C:\\x\\"},
+        {u"C:\\dir", u"a\\b", u"C:\\dir\\a\\b"},     {u"C:\\dir", u"\\", u"C:\\dir\\"},
+        {u"C:\\dir", u"", u"C:\\dir"},               {u"C:\\dir", nullptr, u"C:\\dir"},
+        {u"", u"\\\\server\\share", u"server\\share"}, {u"C:\\dir", u"/\\//file", u"C:\\dir\\file"},
+    };
+    for (const Row& row : rows) {
+        GuardedString s(row.target);
+        EXPECT_TRUE(s.AppendPath(row.tail));
+        EXPECT_EQ(Str(s), row.expected) << std::string(row.target, row.target + 0);
+        s.CheckIntegrity();
+    }
+}
+
+TEST_F(GuardedStringTest, TakeOverAdoptsADefaultBlockAndCopiesAnyOther) {
+    {
+        GuardedString source(u"adopted");
+        const char16_t* block = source.Text();
+        GuardedString target(u"old");
+        const int frees = sim::Heap().runtimeFrees;
+        target.TakeOver(source);
+        EXPECT_EQ(target.Text(), block);
+        EXPECT_EQ(source.Text(), EMPTY_TEXT);
+        EXPECT_EQ(sim::Heap().runtimeFrees, frees + 1);  // the target's old block
+    }
+    EXPECT_EQ(sim::Heap().runtimeLive, 0);
+    EXPECT_EQ(sim::Heap().generalLive, 0);
+    {
+        CountingMemMgr manager;
+        GuardedString source(manager);
+        source.Append(u"copied");
+        GuardedString target;
+        target.TakeOver(source);
+        EXPECT_NE(target.Text(), source.Text());
+        EXPECT_EQ(Str(target), u"copied");
+        EXPECT_EQ(Str(source), u"copied");
+    }
+    {
+        GuardedString self(u"self");
+        self.TakeOver(self);
+        EXPECT_EQ(Str(self), u"self");
+    }
+}
+
+TEST_F(GuardedStringTest, MoveConstructionIsTakeOver) {
+    GuardedString source(u"moved");
+    const char16_t* block = source.Text();
+    GuardedString target(std::move(source));
+    EXPECT_EQ(target.Text(), block);
+    EXPECT_EQ(source.Text(), EMPTY_TEXT);  // NOLINT(bugprone-use-after-move)
+}
+
+TEST_F(GuardedStringTest, ConcatBothForms) {
+    const GuardedString s(u"middle");
+    EXPECT_EQ(Str(Concat(u"<", s)), u"<middle");
+    EXPECT_EQ(Str(Concat(s, u">")), u"middle>");
+    EXPECT_EQ(Str(Concat(nullptr, s)), u"middle");
+    const GuardedString empty;
+    const GuardedString joined = Concat(u"x", empty);
+    EXPECT_EQ(Str(joined), u"x");
+    EXPECT_EQ(Str(s), u"middle");
+}
+
+TEST_F(GuardedStringTest, FormatKeepsItsBlockWhenTheRoomSuffices) {
+    GuardedString s;
+    ASSERT_TRUE(s.Reserve(100));
+    const char16_t* block = s.Text();
+    s.Format(u"Orvane.Launcher-%s-%d.txt", u"1600000000", 4242u);
+    EXPECT_EQ(s.Text(), block);
+    EXPECT_EQ(Str(s), u"Orvane.Launcher-1600000000-4242.txt");
+
+    GuardedString grown;
+    grown.Format(u"%s", std::u16string(70, u'y').c_str());
+    EXPECT_EQ(grown.Length(), 70u);
+    EXPECT_GE(grown.Capacity(), 72u);
+    grown.Format(nullptr);
+    EXPECT_EQ(grown.Length(), 0u);
+}
+
+TEST_F(GuardedStringTest, FormatWithItsOwnTextAsArgument) {
+    GuardedString s(u"abc");
+    s.Format(u"%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s", s.Text(), s.Text(), s.Text(),
+             s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(),
+             s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text());
+    std::u16string expected = u"abc";
+    for (int i = 1; i < 22; ++i) expected += u"-abc";
+    EXPECT_EQ(Str(s), expected);
+}
+
+TEST_F(GuardedStringTest, CommitLengthAndRecount) {
+    GuardedString s;
+    char16_t* buffer = s.WritableBuffer();
+    std::memcpy(buffer, u"hello\0world", 12 * sizeof(char16_t));
+    s.Recount();
+    EXPECT_EQ(s.Length(), 5u);
+    EXPECT_EQ(s.Text()[6], u'w');  // untouched behind the terminator
+    s.CommitLength(8);
+    EXPECT_EQ(s.Length(), 8u);
+    EXPECT_EQ(s.Text()[8], 0);
+    EXPECT_EQ(s.Text()[7], u'o');
+}
+
+TEST_F(GuardedStringTest, TrimTrailingTable) {
+    struct Row {
+        const char16_t* before;
+        const char16_t* after;
+    };
+    const Row rows[] = {
+        {u"D:\\deploy\\", u"D:\\deploy"}, {u"D:\\deploy\\\\\\", u"D:\\deploy"}, {u"D:\\", u"D:"},
+        {u"\\\\\\", u""},                 {u"a\\\\b", u"a\\\\b"},              {u"D:\\deploy", u"D:\\deploy"},
+        {u"", u""},
+    };
+    for (const Row& row : rows) {
+        GuardedString s(row.before);
+        s.TrimTrailing(u'\\');
+        EXPECT_EQ(Str(s), row.after);
+        EXPECT_EQ(s.Text()[s.Length()], 0);
+    }
+    GuardedString null;
+    null.TrimTrailing(u'\\');
+    EXPECT_EQ(null.Capacity(), 0u);
+}
+
+TEST_F(GuardedStringTest, WritableBufferMakesABlock) {
+    GuardedString s;
+    EXPECT_NE(s.WritableBuffer(), nullptr);
+    EXPECT_EQ(s.Capacity(), 64u);
+    s.WritableBuffer(500);
+    EXPECT_EQ(s.Capacity(), 500u);
+}
+
+using GuardedStringDeathTest = GuardedStringTest;
+
+TEST_F(GuardedStringDeathTest, BrokenGuardsEndTheProcess) {
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            char16_t* buffer = s.WritableBuffer();
+            // capacity + 2 characters: the terminator slot and half of the trailing guard.
+            for (std::uint32_t i = 0; i < s.Capacity() + 2; ++i) buffer[i] = u'a';
+            buffer[s.Capacity()] = 0;
+            s.Recount();
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            const_cast<unsigned char*>(BlockOf(s))[0] = 0;
+            s.Append(u"y");
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            const_cast<unsigned char*>(BlockOf(s))[block::SECOND_GUARD] ^= 1;
+            s.FreeBuffer();
+        },
+        "");
+}
+
+TEST_F(GuardedStringDeathTest, LengthBeyondTheCapacityEndsTheProcess) {
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            s.SetLength(65);
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            s.CommitLength(65);
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            char16_t* buffer = s.WritableBuffer();
+            for (std::uint32_t i = 0; i <= s.Capacity(); ++i) buffer[i] = u'a';  // terminator slot overwritten
+            s.Recount();
+        },
+        "");
+}
+
+TEST_F(GuardedStringDeathTest, FailedAllocationEndsTheProcess) {
+    EXPECT_DEATH(
+        {
+            sim::FailRuntimeAllocation(1);
+            GuardedString s(u"x");
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            sim::FailGeneralAllocation(1);
+            GuardedString s(u"x");
+        },
+        "");
+    EXPECT_DEATH(
+        {
+            GuardedString s(u"x");
+            s.Append(u"y", 0xFFFFFFF0u);
+        },
+        "");
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,316 @@
+#include "log/log_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher/process_objects.h"
+#include "log/log_write.h"
+#include "log/messages.h"
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "platform/sim/sim.h"
+
+namespace orvane {
+namespace {
+
+using platform::DWORD;
+
+constexpr std::int64_t EPOCH_1970 = 116444736000000000;
+constexpr std::int64_t TICKS_PER_SECOND = 10000000;
+const std::string MARK = "\xEF\xBB\xBF";
+const std::u16string DEFAULT_NAME = u"Orvane.Launcher-1600000000-4242.txt";
+const std::u16string DEFAULT_LOG = u"C:\\ProgramData\\Velmor\\" + DEFAULT_NAME;
+
+std::vector<std::u16string> DirectoryPaths() {
+    std::vector<std::u16string> paths;
+    for (const sim::DirectoryCall& call : sim::DirectoryCalls()) {
+        paths.push_back(call.path);
+    }
+    return paths;
+}
+
+class LogFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        RefreshClockSource();
+    }
+    void TearDown() override { CloseLog(); }
+
+    static std::u16string LogPath() { return logPath.Text(); }
+};
+
+// ---- Start time as text --------------------------------------------------------------------
+
+struct SecondsCase {
+    const char* name;
+    std::int64_t ticks;
+    const char16_t* text;
+};
+
+const SecondsCase SECONDS_CASES[] = {
+    {"Epoch", EPOCH_1970, u"0"},
+    {"HalfSecondAfterEpoch", EPOCH_1970 + TICKS_PER_SECOND / 2, u"0"},
+    {"LastTickOfFirstSecond", EPOCH_1970 + TICKS_PER_SECOND - 1, u"0"},
+    {"OneTickBeforeEpoch", EPOCH_1970 - 1, u"0"},
+    {"HalfSecondBeforeEpochTruncatesToZero", EPOCH_1970 - TICKS_PER_SECOND / 2, u"0"},
+    {"JustUnderOneSecondBeforeEpoch", EPOCH_1970 - TICKS_PER_SECOND + 1, u"0"},
+    {"OneSecondBeforeEpoch", EPOCH_1970 - TICKS_PER_SECOND, u"-1"},
+    {"OneAndHalfSecondsBeforeEpoch", EPOCH_1970 - 3 * TICKS_PER_SECOND / 2, u"-1"},
+    {"Typical", EPOCH_1970 + 1600000000 * TICKS_PER_SECOND, u"1600000000"},
+    {"BeyondInt32", EPOCH_1970 + 2147483648LL * TICKS_PER_SECOND, u"2147483648"},
+    {"Year1601", 0, u"-11644473600"},
+    {"BeforeYear1601", -TICKS_PER_SECOND / 2, u"-11644473600"},
+    {"LargestTicks", std::numeric_limits<std::int64_t>::max(), u"910692730085"},
+    {"SmallestTicks", std::numeric_limits<std::int64_t>::min(), u"-933981677285"},
+};
+
+class SecondsTextTest : public LogFileTest, public ::testing::WithParamInterface<SecondsCase> {};
+
+TEST_P(SecondsTextTest, TruncatesTowardZero) {
+    GuardedString text;
+    SecondsText(GetParam().ticks, text);
+    EXPECT_EQ(std::u16string(text.Text()), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ticks, SecondsTextTest, ::testing::ValuesIn(SECONDS_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- File name -----------------------------------------------------------------------------
+
+struct NameCase {
+    const char* name;
+    std::int64_t ticks;
+    DWORD processId;
+    const char16_t* fileName;
+};
+
+const NameCase NAME_CASES[] = {
+    {"HalfSecondAfterEpoch", EPOCH_1970 + TICKS_PER_SECOND / 2, 4242, u"Orvane.Launcher-0-4242.txt"},
+    {"ClockBeforeEpoch", EPOCH_1970 - 3 * TICKS_PER_SECOND / 2, 4242, u"Orvane.Launcher--1-4242.txt"},
+    {"LargeTime", EPOCH_1970 + 32503680000LL * TICKS_PER_SECOND, 7, u"Orvane.Launcher-32503680000-7.txt"},
+    {"ProcessIdZero", EPOCH_1970, 0, u"Orvane.Launcher-0-0.txt"},
+    {"ProcessIdTopBitSet", EPOCH_1970, 0x80000000, u"Orvane.Launcher-0--2147483648.txt"},
+    {"ProcessIdAllBits", EPOCH_1970, 0xFFFFFFFF, u"Orvane.Launcher-0--1.txt"},
+};
+
+class LogFileNameTest : public LogFileTest, public ::testing::WithParamInterface<NameCase> {};
+
+TEST_P(LogFileNameTest, NamesFileBySecondsAndProcessId) {
+    sim::SetSystemTime(GetParam().ticks);
+    sim::SetProcessId(GetParam().processId);
+    OpenLog();
+
+    const std::u16string expected = u"C:\\ProgramData\\Velmor\\" + std::u16string(GetParam().fileName);
+    EXPECT_EQ(LogPath(), expected);
+    ASSERT_NE(logStream, nullptr);
+    EXPECT_TRUE(sim::FileExists(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LogFileNameTest, ::testing::ValuesIn(NAME_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Clock source --------------------------------------------------------------------------
+
+struct ClockCase {
+    const char* name;
+    bool preciseAvailable;
+    int preciseReads;
+    int plainReads;
+};
+
+const ClockCase CLOCK_CASES[] = {
+    {"PreciseWhenAvailable", true, 1, 0},
+    {"PlainOtherwise", false, 0, 1},
+};
+
+class LogClockTest : public LogFileTest, public ::testing::WithParamInterface<ClockCase> {};
+
+TEST_P(LogClockTest, ReadsTheClockTheSystemOffers) {
+    sim::SetPreciseClockAvailable(GetParam().preciseAvailable);
+    RefreshClockSource();
+    sim::SetSystemTime(EPOCH_1970 + 42 * TICKS_PER_SECOND);
+    OpenLog();
+
+    EXPECT_EQ(LogPath(), u"C:\\ProgramData\\Velmor\\Orvane.Launcher-42-4242.txt");
+    EXPECT_EQ(sim::PreciseClockReads(), GetParam().preciseReads);
+    EXPECT_EQ(sim::PlainClockReads(), GetParam().plainReads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, LogClockTest, ::testing::ValuesIn(CLOCK_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Log folder ----------------------------------------------------------------------------
+
+struct FolderCase {
+    const char* name;
+    std::optional<std::u16string> commonAppData;  // nullopt: the shell does not report it
+    platform::HRESULT shellFailure;
+    std::vector<std::u16string> existingFolders;
+    std::u16string folder;
+    std::vector<std::u16string> created;
+};
+
+const FolderCase FOLDER_CASES[] = {
+    {"CommonFolderExists", u"C:\\ProgramData", 0, {u"C:\\ProgramData"}, u"C:\\ProgramData\\Velmor",
+     {u"C:\\ProgramData\\Velmor"}},
+    {"VelmorExists", u"C:\\ProgramData", 0, {u"C:\\ProgramData\\Velmor"}, u"C:\\ProgramData\\Velmor", {}},
+    {"CommonFolderMissing", u"C:\\ProgramData", 0, {}, u"C:\\ProgramData\\Velmor",
+     {u"C:\\ProgramData", u"C:\\ProgramData\\Velmor"}},
+    {"CommonFolderElsewhereAndDeep", u"C:\\Shared\\Data", 0, {}, u"C:\\Shared\\Data\\Velmor",
+     {u"C:\\Shared", u"C:\\Shared\\Data", u"C:\\Shared\\Data\\Velmor"}},
+    {"CommonFolderIsDriveRoot", u"C:\\", 0, {}, u"C:\\Velmor", {u"C:\\Velmor"}},
+    {"ShellFailsFixedFolderParentExists", std::nullopt, platform::E_FAIL, {u"C:\\ProgramData", u"C:\\Shared"},
+     u"C:\\ProgramData\\Velmor", {u"C:\\ProgramData\\Velmor"}},
+    {"ShellFailsFixedFolderParentMissing", std::nullopt, platform::E_FAIL, {u"C:\\Shared"},
+     u"C:\\ProgramData\\Velmor", {u"C:\\ProgramData", u"C:\\ProgramData\\Velmor"}},
+    {"ShellReturnsSFalse", std::nullopt, 1, {u"C:\\ProgramData"}, u"C:\\ProgramData\\Velmor",
+     {u"C:\\ProgramData\\Velmor"}},
+};
+
+class LogFolderTest : public LogFileTest, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(LogFolderTest, PlacesLogInVelmorFolder) {
+    const FolderCase& c = GetParam();
+    // A failing shell must not lead to a folder that exists elsewhere.
+    sim::SetCommonAppData(c.commonAppData.value_or(u"C:\\Shared"));
+    if (!c.commonAppData) {
+        sim::FailCommonAppData(c.shellFailure);
+    }
+    for (const std::u16string& folder : c.existingFolders) {
+        sim::MakeFolder(folder);
+    }
+
+    OpenLog();
+
+    EXPECT_EQ(LogPath(), c.folder + u"\\" + DEFAULT_NAME);
+    EXPECT_EQ(DirectoryPaths(), c.created);
+    EXPECT_TRUE(sim::FolderExists(c.folder));
+    ASSERT_NE(logStream, nullptr);
+    EXPECT_TRUE(logStream->IsOpen());
+    EXPECT_EQ(sim::ReadFile(LogPath()), MARK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, ::testing::ValuesIn(FOLDER_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- EnsureDirectory -----------------------------------------------------------------------
+
+struct EnsureCase {
+    const char* name;
+    std::u16string path;
+    std::vector<std::u16string> existingFolders;
+    std::optional<std::u16string> deniedFolder;
+    DWORD deniedError;
+    bool result;
+    std::vector<std::u16string> created;
+};
+
+const EnsureCase ENSURE_CASES[] = {
+    {"FolderExists", u"C:\\a", {u"C:\\a"}, std::nullopt, 0, true, {}},
+    {"ParentsFirst", u"C:\\a\\b\\c", {}, std::nullopt, 0, true, {u"C:\\a", u"C:\\a\\b", u"C:\\a\\b\\c"}},
+    {"OnlyMissingPart", u"C:\\a\\b\\c", {u"C:\\a"}, std::nullopt, 0, true, {u"C:\\a\\b", u"C:\\a\\b\\c"}},
+    {"TrailingBackslash", u"C:\\a\\b\\", {}, std::nullopt, 0, true, {u"C:\\a", u"C:\\a\\b\\"}},
+    {"CreatedMeanwhile", u"C:\\a", {}, u"C:\\a", platform::ERROR_ALREADY_EXISTS, true, {u"C:\\a"}},
+    {"AccessDenied", u"C:\\a", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, false, {u"C:\\a"}},
+    {"ParentDenied", u"C:\\a\\b", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, false, {u"C:\\a", u"C:\\a\\b"}},
+    {"MissingDrive", u"Q:\\logs", {}, std::nullopt, 0, false, {u"Q:\\", u"Q:\\logs"}},
+};
+
+class EnsureDirectoryTest : public LogFileTest, public ::testing::WithParamInterface<EnsureCase> {};
+
+TEST_P(EnsureDirectoryTest, CreatesMissingFoldersParentFirst) {
+    const EnsureCase& c = GetParam();
+    for (const std::u16string& folder : c.existingFolders) {
+        sim::MakeFolder(folder);
+    }
+    if (c.deniedFolder) {
+        sim::DenyCreateDirectory(*c.deniedFolder, c.deniedError);
+    }
+
+    EXPECT_EQ(EnsureDirectory(FixedPathString(c.path.c_str())), c.result);
+    EXPECT_EQ(DirectoryPaths(), c.created);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, EnsureDirectoryTest, ::testing::ValuesIn(ENSURE_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LogFileTest, FileNamedVelmorCountsAsFolderButNoLogIsOpened) {
+    sim::MakeFile(u"C:\\ProgramData\\Velmor", "not a folder");
+
+    EXPECT_TRUE(EnsureDirectory(FixedPathString(u"C:\\ProgramData\\Velmor")));
+    OpenLog();
+    LogWrite(msg::INSTALL_PATH_NOT_FOUND);
+    CloseLog();
+
+    EXPECT_EQ(logStream, nullptr);
+    EXPECT_TRUE(sim::DirectoryCalls().empty());
+    EXPECT_TRUE(sim::WriteSizes().empty());
+    EXPECT_EQ(sim::ReadFile(u"C:\\ProgramData\\Velmor"), "not a folder");
+}
+
+TEST_F(LogFileTest, FolderThatCannotBeCreatedLeavesLogAbsent) {
+    sim::MakeFolder(u"C:\\ProgramData");
+    sim::DenyCreateDirectory(u"C:\\ProgramData\\Velmor", platform::ERROR_ACCESS_DENIED);
+
+    OpenLog();
+    LogWrite(msg::INSTALL_PATH_NOT_FOUND);
+
+    EXPECT_EQ(logStream, nullptr);
+    EXPECT_EQ(LogPath(), DEFAULT_LOG);
+    EXPECT_FALSE(sim::FileExists(DEFAULT_LOG));
+}
+
+// ---- Existing file of the same name --------------------------------------------------------
+
+struct ExistingCase {
+    const char* name;
+    std::string before;
+    std::string after;
+};
+
+const ExistingCase EXISTING_CASES[] = {
+    {"WithMark", MARK + "[INFO] earlier\r\n", MARK + "[INFO] earlier\r\n" + "[ERROR] installation path not found!\r\n"},
+    {"Empty", "", MARK + "[ERROR] installation path not found!\r\n"},
+    {"Utf16BigEndianIsNotOpened", "\xFE\xFF", "\xFE\xFF"},
+};
+
+class LogExistingFileTest : public LogFileTest, public ::testing::WithParamInterface<ExistingCase> {};
+
+TEST_P(LogExistingFileTest, AppendsAfterContent) {
+    sim::MakeFile(DEFAULT_LOG, GetParam().before);
+    OpenLog();
+    LogWrite(msg::INSTALL_PATH_NOT_FOUND);
+    CloseLog();
+    EXPECT_EQ(sim::ReadFile(DEFAULT_LOG), GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LogExistingFileTest, ::testing::ValuesIn(EXISTING_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Closing -------------------------------------------------------------------------------
+
+TEST_F(LogFileTest, CloseLogReleasesFileAndKeepsStreamClosed) {
+    OpenLog();
+    ASSERT_NE(logStream, nullptr);
+    CloseLog();
+
+    EXPECT_NE(logStream, nullptr);
+    EXPECT_FALSE(logStream->IsOpen());
+    const platform::HANDLE writer =
+        platform::CreateFileW(DEFAULT_LOG.c_str(), platform::GENERIC_WRITE, platform::FILE_SHARE_READ,
+                              platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
+    EXPECT_NE(writer, platform::INVALID_HANDLE_VALUE);
+    platform::CloseHandle(writer);
+    CloseLog();
+    EXPECT_EQ(sim::ReadFile(DEFAULT_LOG), MARK);
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,354 @@
+#include "log/log_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/sim/sim.h"
+
+namespace orvane {
+namespace {
+
+using platform::DWORD;
+
+const std::u16string PATH = u"C:\\logs\\run.txt";
+const std::string MARK = "\xEF\xBB\xBF";
+
+class LogStreamTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::Reset();
+        sim::MakeFolder(u"C:\\logs");
+    }
+    void TearDown() override { stream.Close(); }
+
+    void Put(const std::u16string& text) { stream.Write(text.data(), static_cast<std::uint32_t>(text.size())); }
+    std::string OnDisk() const { return sim::ReadFile(PATH); }
+
+    LogStream stream;
+};
+
+// ---- Encoding decided from the start of the file -------------------------------------------
+
+struct StartCase {
+    const char* name;
+    std::optional<std::string> existing;  // nullopt: no file yet
+    bool readDenied;
+    bool opens;
+    LogEncoding encoding;
+    std::string appended;  // what writing u"ab\n" adds after the existing bytes
+};
+
+const std::string UTF8_LINE = "ab\r\n";
+const std::string UTF16_LINE = std::string("a\0b\0\r\0\n\0", 8);
+
+const StartCase START_CASES[] = {
+    {"NewFile", std::nullopt, false, true, LogEncoding::Utf8, MARK + UTF8_LINE},
+    {"EmptyFile", "", false, true, LogEncoding::Utf8, MARK + UTF8_LINE},
+    {"Utf8Mark", MARK + "old\r\n", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"Utf8MarkOnly", MARK, false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"Utf16LEMark", std::string("\xFF\xFEo\0\r\0\n\0", 8), false, true, LogEncoding::Utf16LE, UTF16_LINE},
+    {"Utf16LEMarkOnly", "\xFF\xFE", false, true, LogEncoding::Utf16LE, UTF16_LINE},
+    {"Utf16LEMarkThenOneByte", "\xFF\xFE\x41", false, true, LogEncoding::Utf16LE, UTF16_LINE},
+    {"Utf16BEMark", std::string("\xFE\xFF\0o", 4), false, false, LogEncoding::Utf8, ""},
+    {"Utf16BEMarkOnly", "\xFE\xFF", false, false, LogEncoding::Utf8, ""},
+    {"PlainText", "hello\r\n", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"OneByteOfUtf8Mark", "\xEF", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"TwoBytesOfUtf8Mark", "\xEF\xBB", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"OneByteOfUtf16Mark", "\xFF", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"Utf8MarkNotAtStart", "x\xEF\xBB\xBF", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedNewFile", std::nullopt, true, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedEmptyFile", "", true, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedUtf16LEMark", "\xFF\xFE", true, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedUtf16BEMark", "\xFE\xFF", true, true, LogEncoding::Utf8, UTF8_LINE},
+};
+
+class LogStreamStartTest : public LogStreamTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(LogStreamStartTest, DecidesEncodingAndMarkFromFirstBytes) {
+    const StartCase& c = GetParam();
+    if (c.existing) {
+        sim::MakeFile(PATH, *c.existing);
+    }
+    if (c.readDenied) {
+        sim::DenyReadOpen(PATH);
+    }
+
+    ASSERT_EQ(stream.Open(PATH.c_str()), c.opens);
+    EXPECT_EQ(stream.IsOpen(), c.opens);
+    if (c.opens) {
+        EXPECT_EQ(stream.Encoding(), c.encoding);
+    }
+    Put(u"ab\n");
+    stream.Flush();
+    stream.Close();
+
+    EXPECT_EQ(OnDisk(), c.existing.value_or("") + c.appended);
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, LogStreamStartTest, ::testing::ValuesIn(START_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LogStreamTest, MarkIsWrittenOnceAcrossReopening) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"one\n");
+    stream.Close();
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"two\n");
+    stream.Close();
+
+    EXPECT_EQ(OnDisk(), MARK + "one\r\ntwo\r\n");
+}
+
+// ---- Opening failures ----------------------------------------------------------------------
+
+TEST_F(LogStreamTest, FailsWhenFolderIsMissing) {
+    EXPECT_FALSE(stream.Open(u"C:\\missing\\run.txt"));
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_FALSE(sim::FolderExists(u"C:\\missing"));
+}
+
+TEST_F(LogStreamTest, FailsWhenPathIsFolder) {
+    sim::MakeFolder(PATH);
+    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    EXPECT_FALSE(stream.IsOpen());
+}
+
+TEST_F(LogStreamTest, FailsWhenEveryOpenIsDenied) {
+    sim::DenyOpen(PATH, platform::ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    EXPECT_FALSE(stream.IsOpen());
+}
+
+TEST_F(LogStreamTest, AnyFailureOfTheReadingOpenFallsBackToWriteOnlyWithoutMark) {
+    sim::FailCall("CreateFileW", platform::ERROR_SHARING_VIOLATION, 1);
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"x\n");
+    stream.Close();
+    EXPECT_EQ(OnDisk(), "x\r\n");
+}
+
+TEST_F(LogStreamTest, FailsWhenWriteOnlyReopenFails) {
+    sim::MakeFile(PATH, MARK);
+    sim::FailCall("CreateFileW", platform::ERROR_SHARING_VIOLATION, 2);
+    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_EQ(OnDisk(), MARK);
+}
+
+TEST_F(LogStreamTest, ClosedStreamIgnoresWritesAndClose) {
+    Put(u"never\n");
+    EXPECT_FALSE(stream.Flush());
+    stream.Close();
+    EXPECT_TRUE(sim::WriteSizes().empty());
+    EXPECT_FALSE(sim::FileExists(PATH));
+}
+
+// ---- Conversion of what is handed on -------------------------------------------------------
+
+struct ConversionCase {
+    const char* name;
+    std::u16string text;
+    std::string bytes;
+};
+
+const ConversionCase UTF8_CASES[] = {
+    {"LfBecomesCrLf", u"a\nb\n", "a\r\nb\r\n"},
+    {"CrUnchanged", u"a\rb", "a\rb"},
+    {"CrLfGetsSecondCr", u"a\r\n", "a\r\r\n"},
+    {"TabUnchanged", u"\t x", "\t x"},
+    {"LastOneByte", u"\u007F", "\x7F"},
+    {"FirstTwoByte", u"\u0080", "\xC2\x80"},
+    {"LastTwoByte", u"\u07FF", "\xDF\xBF"},
+    {"FirstThreeByte", u"\u0800", "\xE0\xA0\x80"},
+    {"Euro", u"\u20AC", "\xE2\x82\xAC"},
+    {"LastBmp", u"\uFFFF", "\xEF\xBF\xBF"},
+    {"PairFirstSupplementary", u"\U00010000", "\xF0\x90\x80\x80"},
+    {"PairEmoji", u"\U0001F600", "\xF0\x9F\x98\x80"},
+    {"PairLastCodePoint", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+    {"LoneHighBeforeText", std::u16string{0xD83D, u'x'}, "\xEF\xBF\xBDx"},
+    {"LoneHighAtEnd", std::u16string{u'x', 0xD83D}, "x\xEF\xBF\xBD"},
+    {"LoneLow", std::u16string{u'x', 0xDE00, u'y'}, "x\xEF\xBF\xBDy"},
+    {"LowThenHigh", std::u16string{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    {"TwoHighsThenLow", std::u16string{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+};
+
+class LogStreamUtf8Test : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
+
+TEST_P(LogStreamUtf8Test, ConvertsOnFlush) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(GetParam().text);
+    EXPECT_TRUE(stream.Flush());
+    EXPECT_EQ(OnDisk(), MARK + GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf8Test, ::testing::ValuesIn(UTF8_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const ConversionCase UTF16LE_CASES[] = {
+    {"LfBecomesCrLf", u"a\n", std::string("a\0\r\0\n\0", 6)},
+    {"CrUnchanged", u"\r", std::string("\r\0", 2)},
+    {"TabUnchanged", u"\t", std::string("\t\0", 2)},
+    {"Bmp", u"\u20AC", "\xAC\x20"},
+    {"PairStaysPair", u"\U0001F600", std::string("\x3D\xD8\x00\xDE", 4)},
+    {"LoneSurrogateUnchanged", std::u16string{0xD83D}, "\x3D\xD8"},
+};
+
+class LogStreamUtf16LETest : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
+
+TEST_P(LogStreamUtf16LETest, StoresUnitsLittleEndian) {
+    sim::MakeFile(PATH, "\xFF\xFE");
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(GetParam().text);
+    EXPECT_TRUE(stream.Flush());
+    EXPECT_EQ(OnDisk(), "\xFF\xFE" + GetParam().bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf16LETest, ::testing::ValuesIn(UTF16LE_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Buffering -----------------------------------------------------------------------------
+
+constexpr std::uint32_t FULL = LogStream::BUFFER_UNITS;
+
+TEST_F(LogStreamTest, HoldsUnitsUntilBufferIsFull) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    const std::vector<DWORD> afterOpen = sim::WriteSizes();
+
+    Put(std::u16string(FULL - 1, u'a'));
+    EXPECT_EQ(sim::WriteSizes(), afterOpen);
+    EXPECT_EQ(OnDisk(), MARK);
+
+    Put(u"bc");
+    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "b");
+    stream.Flush();
+    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "bc");
+}
+
+TEST_F(LogStreamTest, PairSplitByBufferBoundaryStaysOneCharacter) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(std::u16string(FULL - 1, u'a') + u"\U0001F600" + u"z");
+    stream.Flush();
+
+    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80" + "z");
+    EXPECT_EQ(sim::WriteSizes(), (std::vector<DWORD>{3, FULL - 1, 5}));
+}
+
+TEST_F(LogStreamTest, PairSplitAcrossWritesAtBufferBoundaryStaysOneCharacter) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
+    Put(std::u16string{0xDE00});
+    stream.Flush();
+
+    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80");
+}
+
+TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryWithoutPartnerBecomesReplacement) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D) + u"b");
+    stream.Flush();
+    Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
+    stream.Flush();
+
+    const std::string run(FULL - 1, 'a');
+    EXPECT_EQ(OnDisk(), MARK + run + "\xEF\xBF\xBD" + "b" + run + "\xEF\xBF\xBD");
+}
+
+TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryIsWrittenByClose) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
+    stream.Close();
+
+    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xEF\xBF\xBD");
+}
+
+TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
+    sim::MakeFile(PATH, "\xFF\xFE");
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(std::u16string(FULL, u'\n'));
+    stream.Flush();
+
+    std::string expected = "\xFF\xFE";
+    for (std::uint32_t i = 0; i < FULL; ++i) {
+        expected += std::string("\r\0\n\0", 4);
+    }
+    EXPECT_EQ(OnDisk(), expected);
+}
+
+TEST_F(LogStreamTest, FlushWithNothingBufferedWritesNothing) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"x\n");
+    EXPECT_TRUE(stream.Flush());
+    const std::vector<DWORD> afterFirst = sim::WriteSizes();
+    EXPECT_TRUE(stream.Flush());
+    stream.Close();
+    EXPECT_EQ(sim::WriteSizes(), afterFirst);
+}
+
+TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"pending\n");
+    EXPECT_EQ(OnDisk(), MARK);
+    stream.Close();
+    EXPECT_FALSE(stream.IsOpen());
+    EXPECT_EQ(OnDisk(), MARK + "pending\r\n");
+}
+
+// ---- Write failures ------------------------------------------------------------------------
+
+TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"kept\n");
+    EXPECT_TRUE(stream.Flush());
+    sim::FailWritesAfter(0);
+    Put(u"lost\n");
+    EXPECT_FALSE(stream.Flush());
+    stream.Close();
+    EXPECT_EQ(OnDisk(), MARK + "kept\r\n");
+}
+
+TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    sim::FailCall("WriteFileAtEnd", 112 /* ERROR_DISK_FULL */);
+    Put(std::u16string(FULL + 1, u'b'));
+    EXPECT_FALSE(stream.Flush());
+    EXPECT_EQ(OnDisk(), MARK + "b");
+    Put(u"c");
+    EXPECT_TRUE(stream.Flush());
+}
+
+// ---- Sharing -------------------------------------------------------------------------------
+
+TEST_F(LogStreamTest, OthersMayReadButNotWriteWhileOpen) {
+    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    Put(u"seen\n");
+    stream.Flush();
+
+    const DWORD shareAll = platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE;
+    EXPECT_EQ(platform::CreateFileW(PATH.c_str(), platform::GENERIC_WRITE, shareAll, platform::OPEN_EXISTING,
+                                    platform::FILE_ATTRIBUTE_NORMAL),
+              platform::INVALID_HANDLE_VALUE);
+    EXPECT_EQ(platform::GetLastError(), platform::ERROR_SHARING_VIOLATION);
+
+    const platform::HANDLE reader = platform::CreateFileW(PATH.c_str(), platform::GENERIC_READ, shareAll,
+                                                          platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(reader, platform::INVALID_HANDLE_VALUE);
+    char bytes[32] = {};
+    DWORD read = 0;
+    EXPECT_TRUE(platform::ReadFile(reader, bytes, sizeof bytes, &read));
+    EXPECT_EQ(std::string(bytes, read), MARK + "seen\r\n");
+    platform::CloseHandle(reader);
+
+    stream.Close();
+    const platform::HANDLE writer = platform::CreateFileW(PATH.c_str(), platform::GENERIC_WRITE, shareAll,
+                                                          platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
+    EXPECT_NE(writer, platform::INVALID_HANDLE_VALUE);
+    platform::CloseHandle(writer);
+}
+
+}  // namespace
+}  // namespace orvane

@@ -1,0 +1,925 @@
+// The simulated Windows machine: that each operation answers as Windows does, so that tests of
+// the launcher against it mean something.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "platform/sim/sim.h"
+#include "platform/version.h"
+
+namespace {
+
+using namespace platform;
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override { sim::Reset(); }
+};
+
+std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
+
+// ---- Path functions ----------------------------------------------------------------------
+
+struct FileSpecRow {
+    std::u16string in, out;
+    BOOL removed;
+};
+
+TEST_F(SimTest, PathRemoveFileSpecMatchesWindows) {
+    const FileSpecRow rows[] = {
+        {u"C:\\dir\\file.txt", u"C:\\dir", TRUE},
+        {u"C:\\dir", u"C:\\", TRUE},
+        {u"C:\\dir\\", u"C:\\dir", TRUE},
+        {u"C:\\", u"C:\\", FALSE},
+        {u"C:", u"C:", FALSE},
+        {u"C:file", u"C:", TRUE},
+        {u"dir\\file", u"dir", TRUE},
+        {u"file", u"", TRUE},
+        {u"", u"", FALSE},
+        {u"\\", u"\\", FALSE},
+        {u"\\dir", u"\\", TRUE},
+        {u"\\\\", u"\\\\", FALSE},
+        {u"\\\\server", u"\\\\", TRUE},
+        {u"\\\\server\\share", u"\\\\server", TRUE},
+        {u"\\\\server\\share\\dir", u"\\\\server\\share", TRUE},
+        // "/" is no separator for the shell's text functions.
+        {u"C:/dir/file", u"C:", TRUE},
+        {u"C:\\dir/file", u"C:\\", TRUE},
+    };
+    for (const FileSpecRow& row : rows) {
+        std::u16string buffer = row.in;
+        buffer.resize(MAX_PATH);
+        EXPECT_EQ(PathRemoveFileSpecW(buffer.data()), row.removed) << testing::PrintToString(row.in);
+        EXPECT_EQ(std::u16string(buffer.c_str()), row.out);
+    }
+}
+
+struct AddBackslashRow {
+    std::u16string in, out;
+    bool refused;
+};
+
+TEST_F(SimTest, PathAddBackslashMatchesWindows) {
+    const AddBackslashRow rows[] = {
+        {u"C:\\dir", u"C:\\dir\\", false},
+        {u"C:\\", u"C:\\", false},
+        {u"C:", u"C:\\", false},
+        {u"", u"", false},
+        {u"dir", u"dir\\", false},
+        {u"C:/dir/", u"C:/dir/\\", false},
+        {u"\\\\server\\share", u"\\\\server\\share\\", false},
+        {Repeat(u'a', 258), Repeat(u'a', 258) + u"\\", false},
+        {Repeat(u'a', 259), Repeat(u'a', 259), true},
+        {Repeat(u'a', 258) + u"\\", Repeat(u'a', 258) + u"\\", true},
+    };
+    for (const AddBackslashRow& row : rows) {
+        std::u16string buffer = row.in;
+        buffer.resize(MAX_PATH, u'#');
+        buffer[row.in.size()] = 0;
+        char16_t* end = PathAddBackslashW(buffer.data());
+        const std::u16string text(buffer.c_str());
+        EXPECT_EQ(text, row.out) << row.in.size();
+        if (row.refused) {
+            EXPECT_EQ(end, nullptr);
+        } else {
+            EXPECT_EQ(end, buffer.data() + text.size());
+        }
+    }
+}
+
+struct RemoveBackslashRow {
+    std::u16string in, out;
+    std::size_t returned;  // index of the returned address
+};
+
+TEST_F(SimTest, PathRemoveBackslashMatchesWindows) {
+    const RemoveBackslashRow rows[] = {
+        {u"C:\\dir\\", u"C:\\dir", 6},
+        {u"C:\\dir\\\\", u"C:\\dir\\", 7},
+        {u"C:\\dir", u"C:\\dir", 5},  // nothing removed: the last character
+        {u"C:\\", u"C:\\", 2},
+        {u"\\", u"\\", 0},
+        {u"\\\\", u"\\\\", 1},
+        {u"\\\\server\\", u"\\\\server", 8},
+        {u"\\\\server\\share\\", u"\\\\server\\share", 14},
+        {u"C:/dir/", u"C:/dir/", 6},
+        {u"", u"", 0},
+    };
+    for (const RemoveBackslashRow& row : rows) {
+        std::u16string buffer = row.in;
+        buffer.resize(MAX_PATH);
+        char16_t* result = PathRemoveBackslashW(buffer.data());
+        EXPECT_EQ(std::u16string(buffer.c_str()), row.out) << testing::PrintToString(row.in);
+        EXPECT_EQ(result, buffer.data() + row.returned) << testing::PrintToString(row.in);
+    }
+}
+
+struct ExistsRow {
+    std::u16string path;
+    BOOL exists;
+    DWORD error;  // last error when it does not
+};
+
+TEST_F(SimTest, PathFileExistsReadsPathsAsTheFileSystemDoes) {
+    sim::MakeFile(u"C:\\dir\\file.txt", "x");
+    sim::MakeFolder(u"\\\\server\\share\\docs");
+    const ExistsRow rows[] = {
+        {u"C:\\dir\\file.txt", TRUE, 0},
+        {u"C:/dir/file.txt", TRUE, 0},
+        {u"c:\\dir\\file.txt", TRUE, 0},
+        {u"C:\\dir", TRUE, 0},
+        {u"C:\\dir\\", TRUE, 0},
+        {u"C:\\dir\\.\\..\\dir\\file.txt", TRUE, 0},
+        {u"C:\\..\\..\\dir", TRUE, 0},
+        {u"C:\\", TRUE, 0},
+        {u"C:", TRUE, 0},
+        {u"dir\\file.txt", TRUE, 0},
+        {u"C:dir\\file.txt", TRUE, 0},
+        {u"\\dir\\file.txt", TRUE, 0},
+        {u"\\\\server\\share\\docs", TRUE, 0},
+        {u"//server/share/docs/", TRUE, 0},
+        {u"C:\\dir\\file.txt\\", FALSE, 123},
+        {u"C:\\dir\\missing", FALSE, ERROR_FILE_NOT_FOUND},
+        {u"C:\\missing\\file.txt", FALSE, ERROR_PATH_NOT_FOUND},
+        {u"C:\\dir\\file.txt\\below", FALSE, ERROR_PATH_NOT_FOUND},
+        {u"Q:\\", FALSE, ERROR_PATH_NOT_FOUND},
+        {u"C:\\bad|name", FALSE, 123},
+        {u"\\\\server\\other\\docs", FALSE, 53},
+        {u"", FALSE, ERROR_PATH_NOT_FOUND},
+    };
+    for (const ExistsRow& row : rows) {
+        EXPECT_EQ(PathFileExistsW(row.path.c_str()), row.exists) << testing::PrintToString(row.path);
+        if (!row.exists) {
+            EXPECT_EQ(GetLastError(), row.error) << testing::PrintToString(row.path);
+        }
+    }
+    EXPECT_FALSE(PathFileExistsW(nullptr));
+}
+
+struct MappingRow {
+    std::u16string path, same;
+};
+
+TEST_F(SimTest, RelativeAndDriveRelativeNamesFollowTheCurrentFolder) {
+    sim::MakeDrive(u'D');
+    sim::MakeFolder(u"D:\\work\\sub");
+    sim::SetCurrentFolder(u"D:\\work");
+    const MappingRow rows[] = {
+        {u"x.txt", u"D:\\work\\x.txt"},
+        {u".\\sub\\..\\x.txt", u"D:\\work\\x.txt"},
+        {u"D:y", u"D:\\work\\y"},
+        {u"d:y", u"D:\\work\\y"},
+        {u"C:z", u"C:\\z"},
+        {u"\\z", u"D:\\z"},
+        {u"..\\..\\..\\z", u"D:\\z"},
+        {u"\\\\?\\D:\\work\\x.txt", u"D:\\work\\x.txt"},
+        {u"\\\\?\\UNC\\srv\\share\\f", u"\\\\srv\\share\\f"},
+    };
+    for (const MappingRow& row : rows) {
+        EXPECT_EQ(sim::HostPath(row.path), sim::HostPath(row.same)) << testing::PrintToString(row.path);
+    }
+    EXPECT_EQ(sim::HostPath(u"D:\\work\\x.txt"), sim::RootFolder() + "/D/work/x.txt");
+    EXPECT_EQ(sim::HostPath(u"\\\\srv\\share\\f"), sim::RootFolder() + "/UNC/srv/share/f");
+}
+
+TEST_F(SimTest, ResetStartsAnEmptyMachineInANewRootAndRemovesTheOldOne) {
+    sim::MakeFile(u"C:\\a.txt", "a");
+    sim::SetString(sim::View::Bit64, u"SOFTWARE\\X", u"v", u"t");
+    const std::string oldRoot = sim::RootFolder();
+    sim::Reset();
+    EXPECT_FALSE(std::filesystem::exists(oldRoot));
+    EXPECT_NE(sim::RootFolder(), oldRoot);
+    EXPECT_TRUE(sim::FolderExists(u"C:\\"));
+    EXPECT_FALSE(sim::FileExists(u"C:\\a.txt"));
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SOFTWARE\\X", 0, 0x0101, &key), LONG{ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(sim::Calls(), std::vector<std::string>{"RegOpenKeyExW"});
+}
+
+// ---- Files -------------------------------------------------------------------------------
+
+constexpr DWORD R = GENERIC_READ;
+constexpr DWORD W = GENERIC_WRITE;
+constexpr DWORD SR = FILE_SHARE_READ;
+constexpr DWORD SW = FILE_SHARE_WRITE;
+
+struct SharingRow {
+    const char* what;
+    DWORD heldAccess, heldShare, access, share;
+    DWORD error;  // 0: the second open works
+};
+
+TEST_F(SimTest, SharingBetweenOpenHandlesFollowsWindows) {
+    const SharingRow rows[] = {
+        {"deny-write holder refuses a second writer", W, SR, W, SR | SW, ERROR_SHARING_VIOLATION},
+        {"deny-write holder lets a reader that shares write in", W, SR, R, SR | SW, 0},
+        {"a reader that only shares read excludes the holder's write", W, SR, R, SR, ERROR_SHARING_VIOLATION},
+        {"an open without access still may not deny the holder's write", W, SR, 0, 0, ERROR_SHARING_VIOLATION},
+        {"exclusive holder refuses a reader", R | W, 0, R, SR | SW, ERROR_SHARING_VIOLATION},
+        {"sharing holder lets a writer in", R, SR | SW, W, SR | SW, 0},
+        {"read-sharing reader lets a second reader in", R, SR, R, SR, 0},
+    };
+    for (const SharingRow& row : rows) {
+        sim::Reset();
+        sim::MakeFile(u"C:\\log.txt", "x");
+        HANDLE held = CreateFileW(u"C:\\log.txt", row.heldAccess, row.heldShare, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE) << row.what;
+        HANDLE second = CreateFileW(u"C:/log.txt", row.access, row.share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        if (row.error == 0) {
+            EXPECT_NE(second, INVALID_HANDLE_VALUE) << row.what;
+        } else {
+            EXPECT_EQ(second, INVALID_HANDLE_VALUE) << row.what;
+            EXPECT_EQ(GetLastError(), row.error) << row.what;
+        }
+        EXPECT_TRUE(CloseHandle(held));
+        HANDLE after = CreateFileW(u"C:\\log.txt", W, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        EXPECT_EQ(after == INVALID_HANDLE_VALUE, row.error == 0) << row.what << ": the second handle still holds it";
+    }
+}
+
+struct OpenRow {
+    const char* what;
+    std::u16string path;
+    DWORD access, disposition;
+    DWORD error;       // 0: opens
+    DWORD lastError;   // on success
+    std::string after; // the file's bytes afterwards
+};
+
+TEST_F(SimTest, CreateFileDispositionsAndErrors) {
+    const OpenRow rows[] = {
+        {"open existing", u"C:\\dir\\f.txt", R, OPEN_EXISTING, 0, 0, "old"},
+        {"open existing, missing", u"C:\\dir\\g.txt", R, OPEN_EXISTING, ERROR_FILE_NOT_FOUND, 0, ""},
+        {"missing parent", u"C:\\nodir\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
+        {"missing drive", u"Q:\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
+        {"a folder", u"C:\\dir", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
+        {"a folder, open always", u"C:\\dir", W, OPEN_ALWAYS, ERROR_ACCESS_DENIED, 0, ""},
+        {"a drive root", u"C:\\", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
+        {"trailing backslash", u"C:\\dir\\f.txt\\", R, OPEN_EXISTING, 123, 0, "old"},
+        {"create new over a file", u"C:\\dir\\f.txt", W, CREATE_NEW, 80, 0, "old"},
+        {"create new", u"C:\\dir\\g.txt", W, CREATE_NEW, 0, 0, ""},
+        {"open always over a file", u"C:\\dir\\f.txt", W, OPEN_ALWAYS, 0, ERROR_ALREADY_EXISTS, "old"},
+        {"open always, new", u"C:\\dir\\g.txt", W, OPEN_ALWAYS, 0, 0, ""},
+        {"create always truncates", u"C:\\dir\\f.txt", W, CREATE_ALWAYS, 0, ERROR_ALREADY_EXISTS, ""},
+        {"bad disposition", u"C:\\dir\\f.txt", W, 0, ERROR_INVALID_PARAMETER, 0, "old"},
+    };
+    for (const OpenRow& row : rows) {
+        sim::Reset();
+        sim::MakeFile(u"C:\\dir\\f.txt", "old");
+        HANDLE h = CreateFileW(row.path.c_str(), row.access, SR, row.disposition, FILE_ATTRIBUTE_NORMAL);
+        if (row.error == 0) {
+            ASSERT_NE(h, INVALID_HANDLE_VALUE) << row.what;
+            EXPECT_EQ(GetLastError(), row.lastError) << row.what;
+            EXPECT_TRUE(sim::FileExists(row.path)) << row.what;
+            EXPECT_EQ(sim::ReadFile(row.path), row.after) << row.what;
+            EXPECT_TRUE(CloseHandle(h));
+        } else {
+            EXPECT_EQ(h, INVALID_HANDLE_VALUE) << row.what;
+            EXPECT_EQ(GetLastError(), row.error) << row.what;
+            EXPECT_EQ(sim::ReadFile(u"C:\\dir\\f.txt"), "old") << row.what;
+            EXPECT_FALSE(sim::FileExists(u"C:\\dir\\g.txt")) << row.what;
+        }
+    }
+}
+
+TEST_F(SimTest, DeniedOpensFailWithTheirError) {
+    sim::MakeFile(u"C:\\a.txt");
+    sim::MakeFile(u"C:\\b.txt");
+    sim::DenyOpen(u"C:\\a.txt", ERROR_ACCESS_DENIED);
+    sim::DenyReadOpen(u"C:\\b.txt");
+    EXPECT_EQ(CreateFileW(u"C:/a.txt", W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(CreateFileW(u"C:\\b.txt", R | W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    HANDLE writeOnly = CreateFileW(u"C:\\b.txt", W, SR, OPEN_ALWAYS, 0);
+    EXPECT_NE(writeOnly, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(CloseHandle(writeOnly));
+}
+
+TEST_F(SimTest, ReadsFromThePositionAndWritesAtTheEnd) {
+    sim::MakeFile(u"C:\\f.bin", "abc");
+    HANDLE h = CreateFileW(u"C:\\f.bin", R | W, SR, OPEN_ALWAYS, 0);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buffer[8] = {};
+    DWORD read = 99;
+    ASSERT_TRUE(ReadFile(h, buffer, 2, &read));
+    EXPECT_EQ(std::string(buffer, read), "ab");
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFileAtEnd(h, "de", 2, &written));
+    EXPECT_EQ(written, 2u);
+    sim::MakeFile(u"C:\\other.bin", "");
+    ASSERT_TRUE(WriteFileAtEnd(h, "f", 1, &written));
+    EXPECT_EQ(sim::ReadFile(u"C:\\f.bin"), "abcdef");
+    ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &read));
+    EXPECT_EQ(read, 0u) << "a write leaves the position at the end";
+    EXPECT_EQ(sim::WriteSizes(), (std::vector<DWORD>{2, 1}));
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(SimTest, AccessDecidesWhatAHandleMayDo) {
+    sim::MakeFile(u"C:\\f.bin", "abc");
+    HANDLE reader = CreateFileW(u"C:\\f.bin", R, SR | SW, OPEN_EXISTING, 0);
+    HANDLE writer = CreateFileW(u"C:\\f.bin", W, SR | SW, OPEN_EXISTING, 0);
+    DWORD count = 0;
+    char buffer[4];
+    EXPECT_FALSE(WriteFileAtEnd(reader, "x", 1, &count));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(ReadFile(writer, buffer, 4, &count));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(sim::ReadFile(u"C:\\f.bin"), "abc");
+    CloseHandle(reader);
+    CloseHandle(writer);
+}
+
+TEST_F(SimTest, WritesFailAfterTheAllowedNumber) {
+    HANDLE h = CreateFileW(u"C:\\f.bin", W, SR, OPEN_ALWAYS, 0);
+    sim::FailWritesAfter(1);
+    DWORD written = 7;
+    EXPECT_TRUE(WriteFileAtEnd(h, "one", 3, &written));
+    EXPECT_FALSE(WriteFileAtEnd(h, "two", 3, &written));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(GetLastError(), 112u);
+    EXPECT_FALSE(WriteFileAtEnd(h, "three", 5, &written));
+    EXPECT_EQ(sim::ReadFile(u"C:\\f.bin"), "one");
+    EXPECT_EQ(sim::WriteSizes(), (std::vector<DWORD>{3, 3, 5}));
+    CloseHandle(h);
+}
+
+TEST_F(SimTest, CloseHandleRefusesWhatIsNotOpen) {
+    HANDLE h = CreateFileW(u"C:\\f.bin", W, SR, OPEN_ALWAYS, 0);
+    EXPECT_TRUE(CloseHandle(h));
+    for (HANDLE bad : {h, static_cast<HANDLE>(nullptr), reinterpret_cast<HANDLE>(std::uintptr_t{0x7777})}) {
+        EXPECT_FALSE(CloseHandle(bad));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    }
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFileAtEnd(h, "x", 1, &written));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+struct DirectoryRow {
+    const char* what;
+    std::u16string path;
+    BOOL result;
+    DWORD error;
+};
+
+TEST_F(SimTest, CreateDirectoryMakesOneFolderOrSaysWhyNot) {
+    const DirectoryRow rows[] = {
+        {"new folder", u"C:\\ProgramData", TRUE, 0},
+        {"trailing backslash", u"C:\\ProgramData\\", TRUE, 0},
+        {"other separator", u"C:/ProgramData", TRUE, 0},
+        {"folder exists", u"C:\\existing", FALSE, ERROR_ALREADY_EXISTS},
+        {"file of that name", u"C:\\file", FALSE, ERROR_ALREADY_EXISTS},
+        {"parent missing", u"C:\\ProgramData\\Velmor", FALSE, ERROR_PATH_NOT_FOUND},
+        {"parent is a file", u"C:\\file\\sub", FALSE, ERROR_PATH_NOT_FOUND},
+        {"drive missing", u"Q:\\Velmor", FALSE, ERROR_PATH_NOT_FOUND},
+        {"drive root", u"C:\\", FALSE, ERROR_ACCESS_DENIED},
+        {"denied", u"C:\\denied", FALSE, ERROR_ACCESS_DENIED},
+    };
+    for (const DirectoryRow& row : rows) {
+        sim::Reset();
+        sim::MakeFolder(u"C:\\existing");
+        sim::MakeFile(u"C:\\file");
+        sim::DenyCreateDirectory(u"C:\\denied", ERROR_ACCESS_DENIED);
+        EXPECT_EQ(CreateDirectoryW(row.path.c_str(), nullptr), row.result) << row.what;
+        if (row.result) {
+            EXPECT_TRUE(sim::FolderExists(row.path)) << row.what;
+        } else {
+            EXPECT_EQ(GetLastError(), row.error) << row.what;
+        }
+        ASSERT_EQ(sim::DirectoryCalls().size(), 1u);
+        EXPECT_EQ(sim::DirectoryCalls()[0].path, row.path);
+        EXPECT_EQ(sim::DirectoryCalls()[0].result, row.result);
+        EXPECT_EQ(sim::DirectoryCalls()[0].error, row.error);
+    }
+    EXPECT_FALSE(sim::FolderExists(u"C:\\denied"));
+}
+
+// ---- Registry ----------------------------------------------------------------------------
+
+constexpr const char16_t* KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvantis";
+
+LONG OpenKey(DWORD access, HKEY* key) { return RegOpenKeyExW(HKEY_LOCAL_MACHINE, KEY, 0, access, key); }
+
+std::u16string ReadString(HKEY key, const char16_t* name) {
+    char16_t buffer[64] = {};
+    DWORD type = 0;
+    DWORD size = sizeof buffer;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<std::uint8_t*>(buffer), &size) != 0) return u"?";
+    return buffer;
+}
+
+struct ViewRow {
+    const char* what;
+    bool machine64;
+    DWORD access;
+    std::u16string seen;  // "?" when the key does not open
+};
+
+TEST_F(SimTest, RegistryViewFollowsTheAccessMaskOnA64BitMachineOnly) {
+    const ViewRow rows[] = {
+        {"64-bit machine, 64-bit view", true, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"sixty-four"},
+        {"64-bit machine, default view", true, KEY_QUERY_VALUE, u"thirty-two"},
+        {"64-bit machine, 32-bit view asked", true, KEY_QUERY_VALUE | KEY_WOW64_32KEY, u"thirty-two"},
+        {"32-bit machine ignores the 64-bit flag", false, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"thirty-two"},
+    };
+    for (const ViewRow& row : rows) {
+        sim::Reset();
+        sim::SetMachine64Bit(row.machine64);
+        sim::SetString(sim::View::Bit64, KEY, u"InstallLocation", u"sixty-four");
+        sim::SetString(sim::View::Bit32, KEY, u"InstallLocation", u"thirty-two");
+        HKEY key = nullptr;
+        ASSERT_EQ(OpenKey(row.access, &key), 0) << row.what;
+        EXPECT_EQ(ReadString(key, u"InstallLocation"), row.seen) << row.what;
+        EXPECT_EQ(RegCloseKey(key), 0);
+    }
+}
+
+TEST_F(SimTest, RegistryKeysThatAreMissingOrDenied) {
+    sim::SetString(sim::View::Bit32, KEY, u"InstallLocation", u"x");
+    HKEY key = reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A});
+    EXPECT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), LONG{ERROR_FILE_NOT_FOUND});
+    EXPECT_EQ(key, reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A})) << "untouched on failure";
+    // Names compare without case; the keys above a value exist too.
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software\\MICROSOFT", 0, KEY_QUERY_VALUE, &key), 0);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    sim::DenyKey(KEY, LONG{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(OpenKey(KEY_QUERY_VALUE, &key), LONG{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), LONG{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(sim::RegistryOpens().size(), 4u);
+    EXPECT_EQ(sim::RegistryOpens()[3].access, KEY_QUERY_VALUE | KEY_WOW64_64KEY);
+    EXPECT_EQ(sim::RegistryOpens()[3].result, LONG{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(sim::OpenKeys(), 0);
+}
+
+struct QueryRow {
+    const char* what;
+    std::vector<std::uint8_t> stored;
+    DWORD room;
+    LONG result;
+    DWORD byteCountOut;
+};
+
+TEST_F(SimTest, RegistryValuesAreCopiedRaw) {
+    const std::vector<std::uint8_t> noTerminator = {'a', 0, 'b', 0, 'c', 0};
+    const QueryRow rows[] = {
+        {"fits exactly", noTerminator, 6, 0, 6},
+        {"more room", noTerminator, 16, 0, 6},
+        {"too small", noTerminator, 4, LONG{ERROR_MORE_DATA}, 6},
+        {"odd length", {'a', 0, 'b'}, 16, 0, 3},
+        {"empty", {}, 16, 0, 0},
+    };
+    for (const QueryRow& row : rows) {
+        sim::Reset();
+        sim::SetValue(sim::View::Bit64, KEY, u"InstallLocation", REG_EXPAND_SZ, row.stored);
+        HKEY key = nullptr;
+        ASSERT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
+        std::vector<std::uint8_t> buffer(32, 0xEE);
+        DWORD type = 0;
+        DWORD size = row.room;
+        EXPECT_EQ(RegQueryValueExW(key, u"InstallLocation", nullptr, &type, buffer.data(), &size), row.result)
+            << row.what;
+        EXPECT_EQ(size, row.byteCountOut) << row.what;
+        if (row.result == 0) {
+            EXPECT_EQ(type, REG_EXPAND_SZ);
+            EXPECT_TRUE(std::equal(row.stored.begin(), row.stored.end(), buffer.begin())) << row.what;
+        }
+        for (std::size_t i = std::min<std::size_t>(row.room, row.stored.size()); i < buffer.size(); ++i) {
+            ASSERT_EQ(buffer[i], 0xEE) << row.what << ": written beyond the value at " << i;
+        }
+        ASSERT_EQ(sim::RegistryQueries().size(), 1u);
+        EXPECT_EQ(sim::RegistryQueries()[0].byteCountIn, row.room);
+        EXPECT_TRUE(sim::RegistryQueries()[0].reservedWasNull);
+        EXPECT_EQ(sim::RegistryQueries()[0].result, row.result);
+        EXPECT_EQ(RegCloseKey(key), 0);
+    }
+}
+
+TEST_F(SimTest, RegistryQueryOfAMissingValueAndKeyBookkeeping) {
+    sim::SetValue(sim::View::Bit64, KEY, u"Other", REG_DWORD, {1, 0, 0, 0});
+    HKEY key = nullptr;
+    ASSERT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
+    EXPECT_EQ(sim::OpenKeys(), 1);
+    std::uint8_t buffer[8];
+    DWORD type = 0, size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExW(key, u"InstallLocation", nullptr, &type, buffer, &size), LONG{ERROR_FILE_NOT_FOUND});
+    size = sizeof buffer;
+    EXPECT_EQ(RegQueryValueExW(key, u"other", nullptr, &type, buffer, &size), 0);
+    EXPECT_EQ(type, REG_DWORD);
+    EXPECT_EQ(RegCloseKey(key), 0);
+    EXPECT_EQ(RegCloseKey(key), LONG{ERROR_INVALID_HANDLE});
+    EXPECT_EQ(sim::RegistryCloses(), 2);
+    EXPECT_EQ(sim::OpenKeys(), 0);
+}
+
+// ---- Process -----------------------------------------------------------------------------
+
+struct ModuleRow {
+    DWORD size;
+    DWORD result;
+    std::u16string text;
+    DWORD lastError;
+};
+
+TEST_F(SimTest, ModuleFileNameIsCutAsWindows6Does) {
+    const std::u16string path = u"D:\\deploy\\L.exe";  // 15 characters
+    const ModuleRow rows[] = {
+        {260, 15, path, 0},
+        {16, 15, path, 0},
+        {15, 15, u"D:\\deploy\\L.ex", ERROR_INSUFFICIENT_BUFFER},
+        {5, 5, u"D:\\d", ERROR_INSUFFICIENT_BUFFER},
+        {1, 1, u"", ERROR_INSUFFICIENT_BUFFER},
+    };
+    sim::SetModuleFileName(path);
+    for (const ModuleRow& row : rows) {
+        std::vector<char16_t> buffer(300, u'#');
+        EXPECT_EQ(GetModuleFileNameW(nullptr, buffer.data(), row.size), row.result) << row.size;
+        EXPECT_EQ(std::u16string(buffer.data()), row.text) << row.size;
+        EXPECT_EQ(buffer[row.size], u'#') << "written past the buffer, size " << row.size;
+        if (row.lastError != 0) {
+            EXPECT_EQ(GetLastError(), row.lastError);
+        }
+    }
+    sim::FailModuleFileName(ERROR_ACCESS_DENIED);
+    char16_t buffer[MAX_PATH];
+    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, MAX_PATH), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimTest, Wow64AnswerAsConfigured) {
+    BOOL flag = 7;
+    EXPECT_TRUE(IsWow64Process(GetCurrentProcess(), &flag));
+    EXPECT_EQ(flag, 1);
+    sim::SetWow64Answer(false, 2);
+    EXPECT_TRUE(IsWow64Process(GetCurrentProcess(), &flag));
+    EXPECT_EQ(flag, 2);
+    sim::SetWow64Answer(true, 1, ERROR_ACCESS_DENIED);
+    flag = 7;
+    EXPECT_FALSE(IsWow64Process(GetCurrentProcess(), &flag));
+    EXPECT_EQ(flag, 7);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+SHELLEXECUTEINFOW Record(const char16_t* verb = u"runas") {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = verb;
+    info.lpFile = u"C:\\tool.exe";
+    info.lpParameters = u" /encfile \"D:\\p.rkv\"";
+    info.lpDirectory = u"D:\\deploy";
+    info.nShow = SW_SHOW;
+    return info;
+}
+
+TEST_F(SimTest, StartedToolIsRecordedWaitedForAndClosed) {
+    sim::ToolScript script;
+    script.exitCode = 0xC0000005;
+    sim::ScriptTool(script);
+    SHELLEXECUTEINFOW info = Record();
+    ASSERT_TRUE(ShellExecuteExW(&info));
+    ASSERT_NE(info.hProcess, nullptr);
+    ASSERT_EQ(sim::Launches().size(), 1u);
+    const sim::Launch& launch = sim::Launches()[0];
+    EXPECT_EQ(launch.verb, u"runas");
+    EXPECT_EQ(launch.file, u"C:\\tool.exe");
+    EXPECT_EQ(launch.parameters, u" /encfile \"D:\\p.rkv\"");
+    EXPECT_EQ(launch.directory, u"D:\\deploy");
+    EXPECT_EQ(launch.cbSize, sizeof(SHELLEXECUTEINFOW));
+    EXPECT_TRUE(launch.otherFieldsZero);
+    EXPECT_EQ(sim::OpenProcessHandles(), 1);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 6000000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(code, 0xC0000005u);
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    EXPECT_EQ(sim::Waits(), std::vector<DWORD>{6000000});
+    EXPECT_EQ(sim::OpenProcessHandles(), 0);
+    EXPECT_EQ(sim::ProcessHandleCloses(), 1);
+}
+
+struct ToolRow {
+    const char* what;
+    sim::ToolScript script;
+    BOOL started;
+    bool handle;
+    DWORD wait;
+    BOOL exitCodeRead;
+    DWORD exitCodeOrError;
+};
+
+sim::ToolScript Script(void (*edit)(sim::ToolScript&)) {
+    sim::ToolScript script;
+    edit(script);
+    return script;
+}
+
+TEST_F(SimTest, ToolScriptDecidesTheOutcome) {
+    const ToolRow rows[] = {
+        {"start refused", Script([](sim::ToolScript& s) { s.startFails = true; }), FALSE, false, 0, FALSE,
+         ERROR_CANCELLED},
+        {"no handle", Script([](sim::ToolScript& s) { s.noProcessHandle = true; }), TRUE, false, WAIT_FAILED, FALSE,
+         ERROR_INVALID_HANDLE},
+        {"times out, still running", Script([](sim::ToolScript& s) { s.waitResult = WAIT_TIMEOUT; }), TRUE, true,
+         WAIT_TIMEOUT, TRUE, 259},
+        {"exit code unreadable", Script([](sim::ToolScript& s) { s.exitCodeFails = true; }), TRUE, true, 0, FALSE,
+         ERROR_ACCESS_DENIED},
+    };
+    for (const ToolRow& row : rows) {
+        sim::Reset();
+        sim::ScriptTool(row.script);
+        SHELLEXECUTEINFOW info = Record();
+        EXPECT_EQ(ShellExecuteExW(&info), row.started) << row.what;
+        if (!row.started) {
+            EXPECT_EQ(GetLastError(), row.exitCodeOrError) << row.what;
+            EXPECT_EQ(info.hProcess, nullptr);
+            continue;
+        }
+        EXPECT_EQ(info.hProcess != nullptr, row.handle) << row.what;
+        EXPECT_EQ(WaitForSingleObject(info.hProcess, 100), row.wait) << row.what;
+        DWORD code = 12345;
+        EXPECT_EQ(GetExitCodeProcess(info.hProcess, &code), row.exitCodeRead) << row.what;
+        if (row.exitCodeRead) {
+            EXPECT_EQ(code, row.exitCodeOrError) << row.what;
+        } else {
+            EXPECT_EQ(code, 12345u) << row.what;
+            EXPECT_EQ(GetLastError(), row.exitCodeOrError) << row.what;
+        }
+    }
+}
+
+TEST_F(SimTest, LaunchRecordOfTheWrongSizeIsRefused) {
+    SHELLEXECUTEINFOW info = Record();
+    info.cbSize = 60 + 4;
+    EXPECT_FALSE(ShellExecuteExW(&info));
+    EXPECT_EQ(sim::Launches().size(), 1u);
+    EXPECT_EQ(sim::OpenProcessHandles(), 0);
+}
+
+// ---- Shell folder and clock --------------------------------------------------------------
+
+TEST_F(SimTest, CommonAppDataAsConfigured) {
+    char16_t path[MAX_PATH] = {};
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
+    EXPECT_EQ(std::u16string(path), u"C:\\ProgramData");
+    sim::SetCommonAppData(u"E:\\Data");
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), S_OK);
+    EXPECT_EQ(std::u16string(path), u"E:\\Data");
+    sim::FailCommonAppData(E_FAIL);
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), E_FAIL);
+}
+
+TEST_F(SimTest, BothClocksGiveTheSetTimeAndCountTheirReads) {
+    sim::SetSystemTime(0x0123456789ABCDEFLL);
+    FILETIME plain{}, precise{};
+    GetSystemTimeAsFileTime(&plain);
+    SystemTimeFunction find = FindGetSystemTimePreciseAsFileTime();
+    ASSERT_NE(find, nullptr);
+    find(&precise);
+    find(&precise);
+    for (const FILETIME& t : {plain, precise}) {
+        EXPECT_EQ(t.dwHighDateTime, 0x01234567u);
+        EXPECT_EQ(t.dwLowDateTime, 0x89ABCDEFu);
+    }
+    EXPECT_EQ(sim::PlainClockReads(), 1);
+    EXPECT_EQ(sim::PreciseClockReads(), 2);
+    sim::SetPreciseClockAvailable(false);
+    EXPECT_EQ(FindGetSystemTimePreciseAsFileTime(), nullptr);
+}
+
+TEST_F(SimTest, DefaultClockIsTheDocumentedSecond) {
+    FILETIME t{};
+    GetSystemTimeAsFileTime(&t);
+    const std::int64_t ticks = (static_cast<std::int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    EXPECT_EQ((ticks - 116444736000000000LL) / 10000000, 1600000000);
+    EXPECT_EQ(GetCurrentProcessId(), 4242u);
+}
+
+// ---- Version resources -------------------------------------------------------------------
+
+struct VersionRead {
+    DWORD size = 0;
+    DWORD sizeError = 0;
+    BOOL info = FALSE;
+    BOOL query = FALSE;
+    UINT length = 0;
+    VS_FIXEDFILEINFO fixed{};
+    DWORD error = 0;
+};
+
+VersionRead ReadVersion(const char16_t* file) {
+    VersionRead out;
+    DWORD handle = 99;
+    out.size = GetFileVersionInfoSizeW(file, &handle);
+    EXPECT_EQ(handle, 0u);
+    if (out.size == 0) {
+        out.sizeError = GetLastError();
+        return out;
+    }
+    std::vector<std::uint8_t> block(out.size + 16, 0xEE);
+    out.info = GetFileVersionInfoW(file, 0, out.size, block.data());
+    for (std::size_t i = out.size; i < block.size(); ++i) EXPECT_EQ(block[i], 0xEE) << "written past the block";
+    if (!out.info) {
+        out.error = GetLastError();
+        return out;
+    }
+    void* record = nullptr;
+    out.query = VerQueryValueW(block.data(), u"\\", &record, &out.length);
+    if (!out.query) {
+        out.error = GetLastError();
+        return out;
+    }
+    EXPECT_GE(static_cast<std::uint8_t*>(record), block.data());
+    EXPECT_LE(static_cast<std::uint8_t*>(record) + sizeof(VS_FIXEDFILEINFO), block.data() + out.size);
+    std::memcpy(&out.fixed, record, sizeof out.fixed);
+    return out;
+}
+
+TEST_F(SimTest, VersionRecordSitsInsideTheCopiedResource) {
+    const char16_t* tool = u"C:\\installer\\kestrun.exe";
+    sim::MakeFile(tool, "MZ");
+    sim::SetFileVersion(tool, 0x00060002, 0x00030004);
+    VersionRead read = ReadVersion(tool);
+    EXPECT_TRUE(read.query);
+    EXPECT_EQ(read.length, 52u);
+    EXPECT_EQ(read.fixed.dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(read.fixed.dwStrucVersion, 0x00010000u);
+    EXPECT_EQ(read.fixed.dwFileVersionMS, 0x00060002u);
+    EXPECT_EQ(read.fixed.dwFileVersionLS, 0x00030004u);
+    EXPECT_EQ(sim::VersionSizeCalls(), 1);
+}
+
+struct VersionFailureRow {
+    const char* what;
+    bool exists;
+    sim::VersionFailure stage;
+    DWORD error;
+    DWORD expectedError;
+    bool sizeFails, infoFails, queryFails;
+};
+
+TEST_F(SimTest, EachVersionStageCanFail) {
+    using F = sim::VersionFailure;
+    const VersionFailureRow rows[] = {
+        {"missing file", false, F::None, 0, ERROR_FILE_NOT_FOUND, true, false, false},
+        {"size", true, F::Size, 1813, 1813, true, false, false},
+        {"info", true, F::Info, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, false, true, false},
+        {"query", true, F::Query, 1813, 1813, false, false, true},
+    };
+    for (const VersionFailureRow& row : rows) {
+        sim::Reset();
+        if (row.exists) sim::MakeFile(u"C:\\t.exe", "MZ");
+        sim::SetFileVersion(u"C:\\t.exe", 1, 2);
+        if (row.stage != F::None) sim::FailVersion(u"C:\\t.exe", row.stage, row.error);
+        VersionRead read = ReadVersion(u"C:\\t.exe");
+        EXPECT_EQ(read.size == 0, row.sizeFails) << row.what;
+        if (row.sizeFails) {
+            EXPECT_EQ(read.sizeError, row.expectedError) << row.what;
+            continue;
+        }
+        EXPECT_EQ(!read.info, row.infoFails) << row.what;
+        EXPECT_EQ(read.info && !read.query, row.queryFails) << row.what;
+        EXPECT_EQ(read.error, row.expectedError) << row.what;
+    }
+}
+
+TEST_F(SimTest, VersionWithoutResourceShortRecordAndSmallBuffer) {
+    sim::MakeFile(u"C:\\plain.exe", "MZ");
+    EXPECT_EQ(ReadVersion(u"C:\\plain.exe").sizeError, ERROR_RESOURCE_DATA_NOT_FOUND);
+
+    sim::MakeFile(u"C:\\short.exe", "MZ");
+    sim::SetFileVersion(u"C:\\short.exe", 1, 2);
+    sim::FailVersion(u"C:\\short.exe", sim::VersionFailure::ShortRecord, 20);
+    VersionRead shortRead = ReadVersion(u"C:\\short.exe");
+    EXPECT_TRUE(shortRead.query);
+    EXPECT_EQ(shortRead.length, 20u);
+
+    const DWORD size = GetFileVersionInfoSizeW(u"C:\\short.exe", nullptr);
+    std::vector<std::uint8_t> block(size, 0xEE);
+    EXPECT_FALSE(GetFileVersionInfoW(u"C:\\short.exe", 0, size - 1, block.data()));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    EXPECT_EQ(block, std::vector<std::uint8_t>(size, 0xEE));
+}
+
+// ---- Heaps -------------------------------------------------------------------------------
+
+TEST_F(SimTest, HeapsCountAndRunOutOfMemoryFromTheNthAllocation) {
+    void* a = RuntimeAlloc(16);
+    sim::FailRuntimeAllocation(2);
+    void* b = RuntimeAlloc(16);
+    ASSERT_NE(b, nullptr);
+    std::memset(b, 'x', 16);
+    EXPECT_EQ(RuntimeRealloc(b, 64), nullptr) << "the second call from now fails";
+    EXPECT_EQ(RuntimeAlloc(8), nullptr) << "and every later one";
+    sim::FailRuntimeAllocation(0);
+    void* c = RuntimeRealloc(b, 64);  // the failed realloc left the block as it was
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(std::string(static_cast<char*>(c), 16), std::string(16, 'x'));
+    RuntimeFree(a);
+    RuntimeFree(c);
+    sim::FailGeneralAllocation(1);
+    EXPECT_EQ(GeneralAlloc(8), nullptr);
+    sim::FailGeneralAllocation(0);
+    void* g = GeneralAlloc(8);
+    ASSERT_NE(g, nullptr);
+    sim::HeapCounts counts = sim::Heap();
+    EXPECT_EQ(counts.runtimeAllocs, 3);
+    EXPECT_EQ(counts.runtimeReallocs, 2);
+    EXPECT_EQ(counts.runtimeFrees, 2);
+    EXPECT_EQ(counts.runtimeLive, 0);
+    EXPECT_EQ(counts.generalAllocs, 2);
+    EXPECT_EQ(counts.generalLive, 1);
+    GeneralFree(g);
+    EXPECT_EQ(sim::Heap().generalLive, 0);
+}
+
+TEST_F(SimTest, BlocksFromBeforeAResetAreNotCountedAsLive) {
+    void* old = RuntimeAlloc(8);
+    sim::Reset();
+    RuntimeFree(old);
+    EXPECT_EQ(sim::Heap().runtimeLive, 0);
+    EXPECT_EQ(sim::Heap().runtimeFrees, 1);
+}
+
+TEST(SimDeathTest, FatalStopAborts) { EXPECT_DEATH(FatalStop(), "FatalStop"); }
+
+TEST(SimDeathTest, FreeingABlockTheHeapDoesNotOwnStops) {
+    EXPECT_DEATH(
+        {
+            void* block = GeneralAlloc(8);
+            GeneralFree(block);
+            GeneralFree(block);
+        },
+        "does not own");
+}
+
+// ---- Call trace and injected failures ----------------------------------------------------
+
+TEST_F(SimTest, FailCallFailsTheNthCallOnly) {
+    sim::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 2);
+    HANDLE first = CreateFileW(u"C:\\a", W, SR, OPEN_ALWAYS, 0);
+    HANDLE second = CreateFileW(u"C:\\b", W, SR, OPEN_ALWAYS, 0);
+    DWORD error = GetLastError();
+    HANDLE third = CreateFileW(u"C:\\c", W, SR, OPEN_ALWAYS, 0);
+    EXPECT_NE(first, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(error, ERROR_ACCESS_DENIED);
+    EXPECT_NE(third, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(sim::FileExists(u"C:\\b"));
+    CloseHandle(first);
+    CloseHandle(third);
+}
+
+TEST_F(SimTest, FailCallFailsEachOperationTheWayItFailsOnWindows) {
+    sim::MakeFile(u"C:\\t.exe", "MZ");
+    sim::SetFileVersion(u"C:\\t.exe", 1, 2);
+    sim::SetString(sim::View::Bit64, KEY, u"InstallLocation", u"x");
+    for (const char* name : {"RegOpenKeyExW", "SHGetFolderPathW", "WaitForSingleObject", "GetFileVersionInfoSizeW",
+                             "CreateDirectoryW", "PathFileExistsW", "GetModuleFileNameW", "ShellExecuteExW",
+                             "FindGetSystemTimePreciseAsFileTime", "IsWow64Process"}) {
+        sim::FailCall(name, ERROR_ACCESS_DENIED);
+    }
+    HKEY key = nullptr;
+    EXPECT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), LONG{ERROR_ACCESS_DENIED});
+    char16_t path[MAX_PATH];
+    EXPECT_EQ(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path), static_cast<HRESULT>(0x80070005));
+    SHELLEXECUTEINFOW info = Record();
+    EXPECT_FALSE(ShellExecuteExW(&info));
+    EXPECT_EQ(info.hProcess, nullptr);
+    EXPECT_EQ(WaitForSingleObject(info.hProcess, 1), WAIT_FAILED);
+    EXPECT_EQ(GetFileVersionInfoSizeW(u"C:\\t.exe", nullptr), 0u);
+    EXPECT_FALSE(CreateDirectoryW(u"C:\\new", nullptr));
+    EXPECT_FALSE(sim::FolderExists(u"C:\\new"));
+    EXPECT_FALSE(PathFileExistsW(u"C:\\t.exe"));
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
+    EXPECT_EQ(FindGetSystemTimePreciseAsFileTime(), nullptr);
+    BOOL flag = 7;
+    EXPECT_FALSE(IsWow64Process(GetCurrentProcess(), &flag));
+    EXPECT_EQ(flag, 7);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    // Each failure was one-shot.
+    EXPECT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
+    EXPECT_TRUE(PathFileExistsW(u"C:\\t.exe"));
+    RegCloseKey(key);
+}
+
+TEST_F(SimTest, CallsRecordsEveryOperationByItsWindowsName) {
+    char16_t path[MAX_PATH];
+    SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path);
+    PathFileExistsW(path);
+    CreateDirectoryW(path, nullptr);
+    GetLastError();
+    GetCurrentProcessId();
+    EXPECT_EQ(sim::Calls(), (std::vector<std::string>{"SHGetFolderPathW", "PathFileExistsW", "CreateDirectoryW",
+                                                      "GetLastError", "GetCurrentProcessId"}));
+}
+
+}  // namespace

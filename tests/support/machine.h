@@ -1,0 +1,77 @@
+// A typical machine for the launcher's tests, and helpers to read back what a run left behind.
+#pragma once
+
+#include <string>
+
+#include "launcher/process_objects.h"
+#include "platform/sim/sim.h"
+
+namespace orvane::testing {
+
+inline constexpr const char16_t* UNINSTALL_KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvantis";
+inline constexpr const char16_t* INSTALL_FOLDER = u"C:\\Program Files\\Product\\";
+inline constexpr const char16_t* TOOL_PATH = u"C:\\Program Files\\Product\\installer\\kestrun.exe";
+inline constexpr const char16_t* LAUNCHER_PATH = u"D:\\deploy\\Orvane.Launcher.exe";
+inline constexpr const char16_t* LOG_PATH = u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-4242.txt";
+inline constexpr const char* BOM = "\xEF\xBB\xBF";
+
+/// The typical run: the product registered in the 64-bit view, its tool present, the launcher
+/// in D:\deploy beside patch.rkv, the tool exiting with 0.
+inline void TypicalMachine() {
+    sim::Reset();
+    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", INSTALL_FOLDER);
+    sim::MakeFile(TOOL_PATH, "MZ");
+    sim::MakeDrive(u'D');
+    sim::SetModuleFileName(LAUNCHER_PATH);
+    sim::MakeFile(u"D:\\deploy\\Orvane.Launcher.exe", "MZ");
+    sim::MakeFile(u"D:\\deploy\\patch.rkv", "patch");
+}
+
+/// UTF-8 of a UTF-16 text (pairs joined, lone surrogates as U+FFFD), LF kept as it is.
+inline std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+/// The log file's bytes as a run left them.
+inline std::string LogBytes() { return sim::ReadFile(LOG_PATH); }
+
+/// The bytes a log made of these lines holds: the mark, then each line with CR LF.
+inline std::string LogOf(std::initializer_list<std::u16string> lines) {
+    std::string out = BOM;
+    for (const std::u16string& line : lines) {
+        std::string utf8 = Utf8(line);
+        std::string withCrLf;
+        for (char ch : utf8) {
+            if (ch == '\n') withCrLf += '\r';
+            withCrLf += ch;
+        }
+        out += withCrLf + "\r\n";
+    }
+    return out;
+}
+
+}  // namespace orvane::testing
