@@ -14,6 +14,8 @@ endif()
 file(GLOB ORVANE_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_library(orvane_core STATIC ${ORVANE_CORE_SOURCES} ${ORVANE_WIN32_SOURCES})
 target_include_directories(orvane_core PUBLIC src)
+# Only DLLs that Windows always loads from its own folder; version.dll is loaded at run time.
+target_link_libraries(orvane_core PUBLIC shlwapi shell32 advapi32 kernel32)
 
 enable_language(RC)
 add_executable(Orvane.Launcher WIN32 src/launcher/win_main.cpp src/launcher/Orvane.Launcher.rc)
