@@ -1,7 +1,11 @@
 // The simulated machine's life cycle, the call trace with its failure injection, the last
 // error, the clock and the small process-wide answers.
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,21 +28,44 @@ Machine& Raw() {
 }
 std::string* rootToRemove = nullptr;  // constant-initialised, so safe before dynamic init
 
+pid_t rootOwner = 0;
+
 void RemoveRootAtExit() {
-    if (rootToRemove != nullptr && !rootToRemove->empty()) {
+    if (rootToRemove != nullptr && !rootToRemove->empty() && rootOwner == getpid()) {
         std::error_code ignored;
         std::filesystem::remove_all(*rootToRemove, ignored);
     }
 }
 
-std::string MakeRootFolder() {
+const char* TempFolder() {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/orvane-sim-XXXXXX";
+    return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+}
+
+constexpr const char* ROOT_PREFIX = "orvane-sim-";
+
+// The owner's process id is part of the name, so that the roots left by processes that ended
+// without their exit handlers (death tests abort on purpose) can be removed later.
+std::string MakeRootFolder() {
+    std::string pattern = std::string(TempFolder()) + "/" + ROOT_PREFIX + std::to_string(getpid()) + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) {
         std::fputs("sim: cannot create the temporary root folder\n", stderr);
         std::abort();
     }
     return pattern;
+}
+
+void RemoveRootsOfEndedProcesses() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(TempFolder(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (!name.starts_with(ROOT_PREFIX)) continue;
+        const long pid = std::strtol(name.c_str() + std::strlen(ROOT_PREFIX), nullptr, 10);
+        if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+            std::error_code ignored;
+            std::filesystem::remove_all(entry.path(), ignored);
+        }
+    }
 }
 
 }  // namespace
@@ -152,16 +179,19 @@ void Reset() {
     m.ready = true;  // the handle table may be read while the rest is set up
     DropFileHandles();
     ResetHeaps();
-    if (!m.root.empty()) {
+    // A forked child (a death test) shares its parent's root; only the owner removes it.
+    if (!m.root.empty() && rootOwner == getpid()) {
         std::error_code ignored;
         std::filesystem::remove_all(m.root, ignored);
     }
     m = Machine{};
-    m.root = MakeRootFolder();
     if (rootToRemove == nullptr) {
+        RemoveRootsOfEndedProcesses();
         rootToRemove = new std::string;
         std::atexit(RemoveRootAtExit);
     }
+    m.root = MakeRootFolder();
+    rootOwner = getpid();
     *rootToRemove = m.root;
     std::filesystem::create_directory(m.root + "/C");
     m.ready = true;
