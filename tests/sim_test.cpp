@@ -189,6 +189,15 @@ TEST_F(SimTest, RelativeAndDriveRelativeNamesFollowTheCurrentFolder) {
     EXPECT_EQ(sim::HostPath(u"\\\\srv\\share\\f"), sim::RootFolder() + "/UNC/srv/share/f");
 }
 
+TEST_F(SimTest, NamesBeyondAsciiAreRealUtf8Names) {
+    const std::u16string folder = u"C:\\Dat\u00E9n";
+    const std::u16string file = u"\U0001F600.txt";
+    sim::MakeFile(folder + u"\\" + file, "x");
+    EXPECT_EQ(sim::HostPath(folder), sim::RootFolder() + "/C/Dat\xC3\xA9n");
+    EXPECT_EQ(sim::ListFolder(folder), std::vector<std::u16string>{file});
+    EXPECT_TRUE(PathFileExistsW((folder + u"/" + file).c_str()));
+}
+
 TEST_F(SimTest, ResetStartsAnEmptyMachineInANewRootAndRemovesTheOldOne) {
     sim::MakeFile(u"C:\\a.txt", "a");
     sim::SetString(sim::View::Bit64, u"SOFTWARE\\X", u"v", u"t");
@@ -849,9 +858,22 @@ TEST_F(SimTest, BlocksFromBeforeAResetAreNotCountedAsLive) {
     EXPECT_EQ(sim::Heap().runtimeFrees, 1);
 }
 
-TEST(SimDeathTest, FatalStopAborts) { EXPECT_DEATH(FatalStop(), "FatalStop"); }
+using SimDeathTest = SimTest;
 
-TEST(SimDeathTest, FreeingABlockTheHeapDoesNotOwnStops) {
+TEST_F(SimDeathTest, FatalStopAborts) { EXPECT_DEATH(FatalStop(), "FatalStop"); }
+
+TEST_F(SimDeathTest, AChildProcessThatResetsLeavesTheParentsFilesAlone) {
+    sim::MakeFile(u"C:\\keep.txt", "kept");
+    EXPECT_DEATH(
+        {
+            sim::Reset();
+            FatalStop();
+        },
+        "FatalStop");
+    EXPECT_EQ(sim::ReadFile(u"C:\\keep.txt"), "kept");
+}
+
+TEST_F(SimDeathTest, FreeingABlockTheHeapDoesNotOwnStops) {
     EXPECT_DEATH(
         {
             void* block = GeneralAlloc(8);
@@ -862,6 +884,15 @@ TEST(SimDeathTest, FreeingABlockTheHeapDoesNotOwnStops) {
 }
 
 // ---- Call trace and injected failures ----------------------------------------------------
+
+TEST_F(SimTest, FailCallsOfOneNameCountTheSameCalls) {
+    sim::FailCall("PathFileExistsW", ERROR_ACCESS_DENIED, 3);
+    sim::FailCall("PathFileExistsW", ERROR_FILE_NOT_FOUND, 1);
+    sim::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 1);
+    std::vector<BOOL> answers;
+    for (int i = 0; i < 4; ++i) answers.push_back(PathFileExistsW(u"C:\\"));
+    EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, TRUE, FALSE, TRUE}));
+}
 
 TEST_F(SimTest, FailCallFailsTheNthCallOnly) {
     sim::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 2);

@@ -18,7 +18,7 @@ HRESULT SHGetFolderPathW(HWND owner, int csidl, HANDLE token, DWORD flags, char1
 /// Non-zero when a file or a folder of that path exists.
 BOOL PathFileExistsW(const char16_t* path);
 
-/// Removes the last element and the separator before it, keeping a root ("C:\", "\\server\share").
+/// Removes the last element and the backslash before it, keeping a drive root ("C:\").
 /// Non-zero when something was removed.
 BOOL PathRemoveFileSpecW(char16_t* path);
 
@@ -27,7 +27,7 @@ BOOL PathRemoveFileSpecW(char16_t* path);
 char16_t* PathAddBackslashW(char16_t* path);
 
 /// Removes one trailing backslash, except from a root such as "C:\". Returns the address of the
-/// backslash that was removed or of the terminator.
+/// backslash that was removed, or of the last character when none was.
 char16_t* PathRemoveBackslashW(char16_t* path);
 
 }  // namespace platform

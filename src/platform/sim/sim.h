@@ -45,6 +45,9 @@ bool FolderExists(const std::u16string& windowsPath);
 void SetCurrentFolder(const std::u16string& windowsPath);
 /// Lists the real files under a Windows folder (names only), sorted.
 std::vector<std::u16string> ListFolder(const std::u16string& windowsPath);
+/// UTF-8 of a UTF-16 text (pairs joined, a lone surrogate as U+FFFD), as the real folder names
+/// the simulated files.
+std::string Utf8(const std::u16string& text);
 
 /// CreateDirectoryW on this exact path fails with `error` (e.g. ERROR_ACCESS_DENIED).
 void DenyCreateDirectory(const std::u16string& windowsPath, DWORD error);

@@ -43,16 +43,33 @@ void Take(Heap& heap, void* block) {
     ++heap.live;
 }
 
-// A block the heap never handed out is memory corruption; a real heap would crash later, the
-// simulation stops at the fault.
-void Give(Heap& heap, void* block, const char* what) {
+// A block the heap never handed out (or already took back) is memory corruption; a real heap
+// would crash some time later, the simulation stops at the fault.
+unsigned GenerationOf(Heap& heap, void* block, const char* what) {
     auto it = heap.blocks.find(block);
     if (it == heap.blocks.end()) {
         std::fprintf(stderr, "sim: %s of a block this heap does not own\n", what);
         std::abort();
     }
-    if (it->second == H().generation) --heap.live;
-    heap.blocks.erase(it);
+    return it->second;
+}
+
+void Give(Heap& heap, void* block, const char* what) {
+    if (GenerationOf(heap, block, what) == H().generation) --heap.live;
+    heap.blocks.erase(block);
+}
+
+// malloc(0) may give null on some C libraries; the heaps on Windows never do.
+void* Allocate(Heap& heap, platform::DWORD size) {
+    void* block = std::malloc(size == 0 ? 1 : size);
+    if (block != nullptr) Take(heap, block);
+    return block;
+}
+
+void Release(Heap& heap, void* block, const char* what) {
+    if (block == nullptr) return;
+    Give(heap, block, what);
+    std::free(block);
 }
 
 void SyncLive() {
@@ -89,33 +106,23 @@ void ResetHeaps() {
 
 namespace platform {
 
-// malloc(0) may give null on some C libraries; the runtime heap on Windows never does.
 void* RuntimeAlloc(DWORD size) {
     Heaps& h = H();
     ++h.counts.runtimeAllocs;
-    if (Due(h.runtimeFailIn)) return nullptr;
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block != nullptr) Take(h.runtime, block);
-    return block;
+    return Due(h.runtimeFailIn) ? nullptr : Allocate(h.runtime, size);
 }
 
 void* RuntimeRealloc(void* block, DWORD size) {
     Heaps& h = H();
     ++h.counts.runtimeReallocs;
     if (Due(h.runtimeFailIn)) return nullptr;
-    if (block == nullptr) {
-        void* fresh = std::malloc(size == 0 ? 1 : size);
-        if (fresh != nullptr) Take(h.runtime, fresh);
-        return fresh;
-    }
-    if (h.runtime.blocks.find(block) == h.runtime.blocks.end()) Give(h.runtime, block, "RuntimeRealloc");
+    if (block == nullptr) return Allocate(h.runtime, size);
+    const unsigned generation = GenerationOf(h.runtime, block, "RuntimeRealloc");
     // The C runtime on Windows frees the block for size 0 and returns null.
     if (size == 0) {
-        Give(h.runtime, block, "RuntimeRealloc");
-        std::free(block);
+        Release(h.runtime, block, "RuntimeRealloc");
         return nullptr;
     }
-    unsigned generation = h.runtime.blocks[block];
     void* moved = std::realloc(block, size);
     if (moved == nullptr) return nullptr;
     h.runtime.blocks.erase(block);
@@ -124,28 +131,19 @@ void* RuntimeRealloc(void* block, DWORD size) {
 }
 
 void RuntimeFree(void* block) {
-    Heaps& h = H();
-    ++h.counts.runtimeFrees;
-    if (block == nullptr) return;
-    Give(h.runtime, block, "RuntimeFree");
-    std::free(block);
+    ++H().counts.runtimeFrees;
+    Release(H().runtime, block, "RuntimeFree");
 }
 
 void* GeneralAlloc(DWORD size) {
     Heaps& h = H();
     ++h.counts.generalAllocs;
-    if (Due(h.generalFailIn)) return nullptr;
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block != nullptr) Take(h.general, block);
-    return block;
+    return Due(h.generalFailIn) ? nullptr : Allocate(h.general, size);
 }
 
 void GeneralFree(void* block) {
-    Heaps& h = H();
-    ++h.counts.generalFrees;
-    if (block == nullptr) return;
-    Give(h.general, block, "GeneralFree");
-    std::free(block);
+    ++H().counts.generalFrees;
+    Release(H().general, block, "GeneralFree");
 }
 
 }  // namespace platform

@@ -5,10 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
-
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -60,8 +59,10 @@ void RemoveRootsOfEndedProcesses() {
     for (const auto& entry : std::filesystem::directory_iterator(TempFolder(), error)) {
         const std::string name = entry.path().filename().string();
         if (!name.starts_with(ROOT_PREFIX)) continue;
-        const long pid = std::strtol(name.c_str() + std::strlen(ROOT_PREFIX), nullptr, 10);
-        if (pid <= 0 || (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) {
+        char* end = nullptr;
+        const long pid = std::strtol(name.c_str() + std::strlen(ROOT_PREFIX), &end, 10);
+        if (pid <= 0 || *end != '-') continue;
+        if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
             std::error_code ignored;
             std::filesystem::remove_all(entry.path(), ignored);
         }
@@ -78,18 +79,14 @@ Machine& M() {
 bool Enter(const char* name, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
-    for (auto it = m.injections.begin(); it != m.injections.end(); ++it) {
-        if (it->name != name) continue;
-        if (--it->remaining > 0) continue;
-        *error = it->error;
-        m.injections.erase(it);
-        // Other schedules for the same name count this call too.
-        for (Injection& other : m.injections) {
-            if (other.name == name) --other.remaining;
-        }
-        return true;
+    bool due = false;
+    for (Injection& injection : m.injections) {
+        if (injection.name != name || --injection.remaining > 0) continue;
+        if (!due) *error = injection.error;
+        due = true;
     }
-    return false;
+    std::erase_if(m.injections, [](const Injection& injection) { return injection.remaining <= 0; });
+    return due;
 }
 
 void SetLastError(DWORD error) { M().lastError = error; }
@@ -108,35 +105,6 @@ std::u16string FoldCase(std::u16string text) {
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
     }
     return text;
-}
-
-std::string ToUtf8(const std::u16string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
 }
 
 std::u16string FromUtf8(const std::string& text) {
@@ -173,6 +141,35 @@ std::u16string FromUtf8(const std::string& text) {
 namespace sim {
 
 using namespace detail;
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
 
 void Reset() {
     Machine& m = Raw();

@@ -105,7 +105,7 @@ void Parse(std::u16string p, Parsed& out) {
 }
 
 [[noreturn]] void BadControlPath(const char* what, const std::u16string& path) {
-    std::fprintf(stderr, "sim: %s cannot map the path \"%s\"\n", what, ToUtf8(path).c_str());
+    std::fprintf(stderr, "sim: %s cannot map the path \"%s\"\n", what, Utf8(path).c_str());
     std::abort();
 }
 
@@ -130,13 +130,13 @@ ResolvedPath Resolve(const char16_t* path, bool requireVolume) {
         return r;
     }
     std::string volumeHost = M().root + "/" +
-                             (p.unc ? "UNC/" + ToUtf8(p.server) + "/" + ToUtf8(p.share) : ToUtf8(std::u16string{p.letter}));
+                             (p.unc ? "UNC/" + Utf8(p.server) + "/" + Utf8(p.share) : Utf8(std::u16string{p.letter}));
     r.full = p.Volume() + u"\\";
     r.host = volumeHost;
     for (std::size_t i = 0; i < p.parts.size(); ++i) {
         if (i + 1 == p.parts.size()) r.hostParent = r.host;
         r.full += (i == 0 ? u"" : u"\\") + p.parts[i];
-        r.host += "/" + ToUtf8(p.parts[i]);
+        r.host += "/" + Utf8(p.parts[i]);
     }
     r.isRoot = p.parts.empty();
     r.trailingSeparator = p.trailing;
@@ -187,7 +187,7 @@ std::string HostPath(const std::u16string& windowsPath) { return ControlPath("Ho
 void MakeDrive(char16_t letter) {
     if (!IsLetter(letter)) BadControlPath("MakeDrive", std::u16string{letter, u':'});
     char16_t upper = letter >= u'a' ? static_cast<char16_t>(letter - u'a' + u'A') : letter;
-    std::filesystem::create_directories(M().root + "/" + ToUtf8(std::u16string{upper}));
+    std::filesystem::create_directories(M().root + "/" + Utf8(std::u16string{upper}));
 }
 
 void MakeFolder(const std::u16string& windowsPath) {

@@ -38,7 +38,6 @@ DWORD MissingError(const ResolvedPath& path);
 /// The Windows error for a failed POSIX call's errno.
 DWORD ErrorFromErrno(int error);
 
-std::string ToUtf8(const std::u16string& text);
 std::u16string FromUtf8(const std::string& text);
 /// ASCII case folding, as registry names compare.
 std::u16string FoldCase(std::u16string text);
