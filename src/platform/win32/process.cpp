@@ -36,7 +36,16 @@ using win32::Win;
 
 HANDLE GetCurrentProcess() { return win32::Ours(::GetCurrentProcess()); }
 
-BOOL IsWow64Process(HANDLE process, BOOL* wow64) { return ::IsWow64Process(Win(process), Win(wow64)); }
+// IsWow64Process and GetExitCodeProcess store their answer only on success: Windows does not
+// promise to leave it alone when it fails, and callers are promised exactly that.
+BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
+    ::BOOL answer = FALSE;
+    const BOOL ok = ::IsWow64Process(Win(process), &answer);
+    if (ok) {
+        *wow64 = answer;
+    }
+    return ok;
+}
 
 DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD size) {
     return ::GetModuleFileNameW(Win(module), win32::Wide(buffer), size);
@@ -51,7 +60,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
-    return ::GetExitCodeProcess(Win(process), Win(exitCode));
+    ::DWORD code = 0;
+    const BOOL ok = ::GetExitCodeProcess(Win(process), &code);
+    if (ok) {
+        *exitCode = code;
+    }
+    return ok;
 }
 
 BOOL CloseHandle(HANDLE handle) { return ::CloseHandle(Win(handle)); }

@@ -12,7 +12,13 @@ namespace platform {
 using win32::Win;
 
 LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, DWORD access, HKEY* result) {
-    return ::RegOpenKeyExW(Win(root), win32::Wide(subKey), options, access, reinterpret_cast<::HKEY*>(result));
+    // Windows clears the handle when the open fails; callers are promised it stays as it was.
+    ::HKEY opened = nullptr;
+    const LONG status = ::RegOpenKeyExW(Win(root), win32::Wide(subKey), options, access, &opened);
+    if (status == ERROR_SUCCESS) {
+        *result = reinterpret_cast<HKEY>(opened);
+    }
+    return status;
 }
 
 LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::uint8_t* data,

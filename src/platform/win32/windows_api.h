@@ -36,7 +36,6 @@ inline wchar_t* Wide(char16_t* text) { return reinterpret_cast<wchar_t*>(text); 
 inline char16_t* Utf16(wchar_t* text) { return reinterpret_cast<char16_t*>(text); }
 
 inline ::DWORD* Win(platform::DWORD* value) { return reinterpret_cast<::DWORD*>(value); }
-inline ::BOOL* Win(platform::BOOL* value) { return reinterpret_cast<::BOOL*>(value); }
 inline ::HANDLE Win(platform::HANDLE handle) { return reinterpret_cast<::HANDLE>(handle); }
 inline ::HKEY Win(platform::HKEY key) { return reinterpret_cast<::HKEY>(key); }
 inline ::HMODULE Win(platform::HMODULE module) { return reinterpret_cast<::HMODULE>(module); }
