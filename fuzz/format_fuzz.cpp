@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The bounded pass with no room, too little room, exactly enough and more than enough.
     const std::size_t sizes[] = {0, in.ConsumeIntegralInRange<std::size_t>(1, expected.size() + 1), expected.size(),
-                                 expected.size() + 1, expected.size() + 1 + in.ConsumeIntegralInRange<std::size_t>(0, 8)};
+                                 expected.size() + 1,
+                                 expected.size() + 1 + in.ConsumeIntegralInRange<std::size_t>(0, 8)};
     for (const std::size_t room : sizes) {
         std::vector<char16_t> buffer(room + 4, SENTINEL);
         const std::int32_t written =

@@ -27,8 +27,8 @@ inline void Check(bool holds, const char* what) {
 /// Mostly characters that matter to the code (separators, the conversion letters, 0, both
 /// surrogate halves, LF, CR), sometimes any 16-bit unit.
 inline char16_t ConsumeUnit(FuzzedDataProvider& in) {
-    static constexpr char16_t COMMON[] = {u'a', u'b',    u'\\',   u'/',   u'%',   u's',    u'd',  0,
-                                          u'\n', u'\r',  0xD800, 0xDC00, 0xDBFF, 0x00E9, 0x20AC, u' '};
+    static constexpr char16_t COMMON[] = {u'a',  u'b',  u'\\',  u'/',   u'%',   u's',   u'd',   0,
+                                          u'\n', u'\r', 0xD800, 0xDC00, 0xDBFF, 0x00E9, 0x20AC, u' '};
     const std::uint8_t pick = in.ConsumeIntegral<std::uint8_t>();
     if (pick < 224) return COMMON[pick % (sizeof COMMON / sizeof COMMON[0])];
     return in.ConsumeIntegral<std::uint16_t>();
@@ -55,7 +55,8 @@ inline std::u16string ReferenceFormat(const std::u16string& format, const orvane
     std::u16string out;
     std::size_t next = 0;
     for (std::size_t i = 0; i < format.size(); ++i) {
-        const bool conversion = format[i] == u'%' && i + 1 < format.size() && (format[i + 1] == u's' || format[i + 1] == u'd');
+        const bool conversion =
+            format[i] == u'%' && i + 1 < format.size() && (format[i + 1] == u's' || format[i + 1] == u'd');
         if (!conversion) {
             out += format[i];
             continue;
@@ -111,7 +112,8 @@ inline FormatCase ConsumeFormatCase(FuzzedDataProvider& in, std::size_t maxForma
             case 1: c.args.emplace_back(static_cast<const char16_t*>(nullptr)); break;
             case 2:
                 if (!outsideTexts.empty()) {
-                    c.args.emplace_back(outsideTexts[in.ConsumeIntegralInRange<std::size_t>(0, outsideTexts.size() - 1)]);
+                    c.args.emplace_back(
+                        outsideTexts[in.ConsumeIntegralInRange<std::size_t>(0, outsideTexts.size() - 1)]);
                     break;
                 }
                 [[fallthrough]];

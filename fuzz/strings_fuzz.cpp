@@ -162,7 +162,9 @@ TextArg ConsumeTextArg(FuzzedDataProvider& in, int nullOneIn = 8) {
 }
 
 void Run(FuzzedDataProvider& in, Slot (&slots)[SLOTS], const Baseline& base) {
-    auto pick = [&in](std::size_t first, std::size_t last) { return in.ConsumeIntegralInRange<std::size_t>(first, last); };
+    auto pick = [&in](std::size_t first, std::size_t last) {
+        return in.ConsumeIntegralInRange<std::size_t>(first, last);
+    };
     while (in.remaining_bytes() > 0) {
         const int op = in.ConsumeIntegralInRange<int>(0, 15);
         const std::size_t t = pick(0, SLOTS - 1);
@@ -446,8 +448,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     struct Row {
         std::uint64_t c, s, n, expected;
     };
-    static constexpr Row TABLE[] = {{0, 64, 0, 64},         {0, 64, 100, 100},     {64, 64, 65, 128},
-                                    {64, 64, 1024, 1024},   {100, 64, 150, 200},   {1000, 64, 1001, 2000},
+    static constexpr Row TABLE[] = {{0, 64, 0, 64},         {0, 64, 100, 100},      {64, 64, 65, 128},
+                                    {64, 64, 1024, 1024},   {100, 64, 150, 200},    {1000, 64, 1001, 2000},
                                     {1023, 64, 1024, 2046}, {1024, 64, 1025, 2048}, {2048, 64, 5000, 5000},
                                     {260, 260, 261, 520},   {260, 260, 600, 600}};
     for (const Row& row : TABLE) Check(Grown(row.c, row.s, row.n) == row.expected, "the growth model");

@@ -19,6 +19,7 @@ import time
 from pathlib import Path
 from typing import Callable, Optional
 
+sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
                          RegistryValue, WinePrefix)
@@ -111,11 +112,7 @@ class Scenario:
 
     @property
     def tool_path(self):
-        return join_windows(self.install_dir, "installer\\kestrun.exe")
-
-
-def success_log(scenario, install_location, parameters):
-    return [msg_found(install_location), msg_will_run(scenario_tool_path(install_location), parameters), MSG_SUCCESS]
+        return scenario_tool_path(self.install_dir)
 
 
 def scenario_tool_path(install_location):
@@ -253,6 +250,8 @@ def build_scenarios():
         name="tool that cannot be started: exit 5", tool=TEXT_FILE, expect_exit=5,
         expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
 
+    # The script folder and the working folder lose their trailing backslash, so both are "E:"; a process
+    # started with the working folder "E:" finds itself in the root of E:.
     root_parameters = patch_parameters("E:\\patch.rkv.old", "E:")
     scenarios.append(Scenario(
         name="launcher in a drive root with a legacy tool", tool="6.0.1.5", deploy_dir="E:\\",

@@ -17,7 +17,6 @@ UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
 
 REG_SZ = 1
 REG_EXPAND_SZ = 2
-REG_BINARY = 3
 REG_DWORD = 4
 
 
@@ -95,13 +94,15 @@ class WinePrefix:
 
     def start_server(self):
         """A persistent wineserver: programs start fast and the registry stays in memory between runs."""
-        subprocess.run([self.wineserver, "-p"], env=self.env, check=False)
+        subprocess.run([self.wineserver, "-p"], env=self.env, check=False,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def stop_server(self):
         """Stops every program of the prefix and the server; the server saves the registry as it goes."""
         subprocess.run([self.wineserver, "-k"], env=self.env, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([self.wineserver, "-w"], env=self.env, check=False)
+        subprocess.run([self.wineserver, "-w"], env=self.env, check=False,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
         self.stop_server()
@@ -139,26 +140,33 @@ class WinePrefix:
     # ---- running programs -------------------------------------------------------------------------------
 
     def run_raw(self, args, timeout=120, cwd=None):
-        """Runs `loader args...`; a run that passes `timeout` is killed with everything it started."""
+        """Runs `loader args...`; a run that passes `timeout` is killed with everything it started.
+
+        Output goes to files, not pipes: the services that Wine starts on demand inherit the first
+        program's handles and would keep a pipe open long after the program ended.
+        """
         started = time.monotonic()
         if cwd is None:
             drive_c = self.root / "drive_c"
             cwd = drive_c if drive_c.is_dir() else self.root
-        process = subprocess.Popen([self.loader, *args], env=self.env, cwd=str(cwd),
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   start_new_session=True)
-        try:
-            stdout, stderr = process.communicate(timeout=timeout)
-            timed_out = False
-        except subprocess.TimeoutExpired:
-            os.killpg(process.pid, signal.SIGKILL)
-            stdout, stderr = process.communicate()
-            timed_out = True
-            # A child that outlives the loader (the tool) would keep files open for the next scenario.
-            self.stop_server()
-            self.start_server()
-        return WineRun(process.returncode, stdout.decode("utf-8", "replace"), stderr.decode("utf-8", "replace"),
-                       timed_out, time.monotonic() - started)
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            process = subprocess.Popen([self.loader, *args], env=self.env, cwd=str(cwd), stdin=subprocess.DEVNULL,
+                                       stdout=out, stderr=err, start_new_session=True)
+            try:
+                process.wait(timeout=timeout)
+                timed_out = False
+            except subprocess.TimeoutExpired:
+                os.killpg(process.pid, signal.SIGKILL)
+                process.wait()
+                timed_out = True
+                # A child that outlives the loader (the tool) would keep files open for the next scenario.
+                self.stop_server()
+                self.start_server()
+            out.seek(0)
+            err.seek(0)
+            stdout = out.read().decode("utf-8", "replace")
+            stderr = err.read().decode("utf-8", "replace")
+        return WineRun(process.returncode, stdout, stderr, timed_out, time.monotonic() - started)
 
     # ---- registry -----------------------------------------------------------------------------------------
 
@@ -179,16 +187,12 @@ class WinePrefix:
         if values is not None:
             lines = [f"{header} {int(time.time())}"]
             for name, value in values.items():
-                lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):' + ",".join(f"{b:02x}" for b in value.data))
+                data = ",".join(f"{byte:02x}" for byte in value.data)
+                lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):{data}')
             text = text.rstrip("\n") + "\n\n" + "\n".join(lines) + "\n"
         registry_file.write_text(text, encoding="utf-8")
         self.start_server()
         self._written[subkey.lower()] = wanted
-
-    def query_machine_value(self, subkey, name):
-        """What reg.exe shows for a value (for checking the harness itself)."""
-        run = self.run_raw(["reg", "query", "HKLM\\" + subkey, "/v", name, "/reg:64"], timeout=60)
-        return run.stdout
 
 
 def _escape_reg_name(name):

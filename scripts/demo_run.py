@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""Runs the x86_64 launcher for real under Wine on a demo installation and shows what happened.
+
+Called by scripts/demo after the win64 build. A private Wine prefix gets a registered demo installation
+(InstallLocation = C:\\Program Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool
+that records what it receives) and a deploy folder C:\\deploy with Orvane.Launcher.exe and patch.rkv.
+"""
+
+import argparse
+import re
+import shutil
+import sys
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[1]
+sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix  # noqa: E402
+
+INSTALL_LOCATION = "C:\\Program Files\\Corvantis Demo\\"
+TOOL = INSTALL_LOCATION + "installer\\kestrun.exe"
+DEPLOY = "C:\\deploy"
+LAUNCHER = DEPLOY + "\\Orvane.Launcher.exe"
+
+MEANINGS = {
+    0: "the patch tool ran and exited with 0",
+    2: "the patch tool or the chosen patch file does not exist",
+    3: "no install folder: the product's registry entry is missing or empty",
+    5: "the patch tool failed to start",
+    258: "the wait for the patch tool timed out (100 minutes)",
+    0xFFFFFFFF: "the wait for the patch tool failed",
+}
+
+
+def meaning(code, log_text):
+    # 2, 3 and 5 may also be the tool's own exit code; the log tells which.
+    if code != 0 and re.search(r"kestrun\.exe returned -?\d+\r?\n?$", log_text):
+        return "the patch tool's own exit code"
+    return MEANINGS.get(code, "the patch tool's own exit code")
+
+
+def signed(code):
+    return code - (1 << 32) if code & 0x80000000 else code
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--legacy", action="store_true",
+                        help="install a legacy tool (6.0.2.999) and put patch.rkv.old beside the launcher too")
+    parser.add_argument("--tool-exit-code", default="0", help="exit code of the stand-in tool (decimal or 0x hex)")
+    parser.add_argument("--no-install", action="store_true", help="register no installation")
+    parser.add_argument("--keep", action="store_true", help="keep the Wine prefix for a look around")
+    args = parser.parse_args()
+
+    build = args.build_dir.resolve()
+    tools = build / "tests" / "tools"
+    launcher = build / "Orvane.Launcher.exe"
+    runner = tools / "exit_code_runner.exe"
+    variant = "stand_in_tool_6_0_2_999.exe" if args.legacy else "stand_in_tool_7_0_1_0.exe"
+    for needed in (launcher, runner, tools / variant):
+        if not needed.exists():
+            print(f"missing {needed}: build the win64 preset first", file=sys.stderr)
+            return 1
+
+    prefix = WinePrefix(keep=args.keep)
+    try:
+        print(f"Booting a private Wine prefix in {prefix.root} ...", flush=True)
+        prefix.boot()
+
+        if args.no_install:
+            prefix.set_machine_values(UNINSTALL_KEY, None)
+        else:
+            prefix.set_machine_values(UNINSTALL_KEY, {
+                "DisplayName": RegistryValue.string("Corvantis Demo"),
+                "InstallLocation": RegistryValue.string(INSTALL_LOCATION),
+            })
+        tool = prefix.host_path(TOOL)
+        tool.parent.mkdir(parents=True)
+        shutil.copyfile(tools / variant, tool)
+        (tool.parent / "exit_code.txt").write_text(args.tool_exit_code)
+
+        deploy = prefix.host_path(DEPLOY)
+        deploy.mkdir(parents=True)
+        shutil.copyfile(launcher, deploy / "Orvane.Launcher.exe")
+        patch_files = ["patch.rkv", "patch.rkv.old"] if args.legacy else ["patch.rkv"]
+        for name in patch_files:
+            (deploy / name).write_bytes(b"demo patch\r\n")
+
+        print()
+        if args.no_install:
+            print("Registry:       no installation registered")
+        else:
+            print(f"Registry:       HKLM\\{UNINSTALL_KEY}")
+            print(f"                InstallLocation = {INSTALL_LOCATION}")
+        print(f"Patch tool:     {TOOL}  (stand-in, file version {variant[14:-4].replace('_', '.')}, "
+              f"exits with {args.tool_exit_code})")
+        print(f"Deploy folder:  {DEPLOY}  (Orvane.Launcher.exe, {', '.join(patch_files)})")
+        print(f"\nRunning {LAUNCHER} ...", flush=True)
+
+        run = prefix.run_raw([str(runner), LAUNCHER], timeout=600)
+        match = re.search(r"^0x([0-9A-Fa-f]{8}) ", run.stdout, re.MULTILINE)
+        if not match:
+            print(f"The launcher could not be run: {run.stdout.strip()} {run.stderr.strip()[-500:]}")
+            return 1
+        code = int(match.group(1), 16)
+
+        velmor = prefix.host_path("C:\\ProgramData\\Velmor")
+        logs = sorted(velmor.glob("*.txt")) if velmor.is_dir() else []
+        log_text = logs[-1].read_bytes().decode("utf-8-sig", "replace") if logs else ""
+
+        print(f"\nExit code:      {code} (0x{code:08X}, signed {signed(code)}): {meaning(code, log_text)}")
+        if logs:
+            raw = logs[-1].read_bytes()
+            encoding = "UTF-8 with byte-order mark" if raw.startswith(b"\xef\xbb\xbf") else "no byte-order mark"
+            line_ends = "CR LF line ends" if raw.count(b"\n") == raw.count(b"\r\n") else "mixed line ends"
+            print(f"Log file:       C:\\ProgramData\\Velmor\\{logs[-1].name}")
+            print(f"                ({encoding}, {line_ends}, {len(raw)} bytes)")
+            for line in log_text.split("\r\n"):
+                if line:
+                    print("  | " + line.replace("\t", "<TAB>"))
+        else:
+            print("Log file:       none written")
+
+        record_file = tool.parent / "stand_in_record.txt"
+        if record_file.exists():
+            record = dict(line.split("=", 1) for line in record_file.read_text(encoding="utf-8").splitlines()
+                          if "=" in line)
+            print("The patch tool received:")
+            print(f"  command line:   {record.get('command_line', '')}")
+            print(f"  working folder: {record.get('current_directory', '')}")
+        else:
+            print("The patch tool was not started.")
+        if args.keep:
+            print(f"\nThe prefix stays in {prefix.root} (WINEPREFIX={prefix.root});")
+            print(f"the log file is {logs[-1] if logs else velmor}.")
+        return 0
+    finally:
+        prefix.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

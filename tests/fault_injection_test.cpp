@@ -1,0 +1,297 @@
+// Whole launches under injected faults.
+//
+// Refused memory: a run's string allocations are counted first, then each one is refused in
+// turn. Counted as string allocations: on the runtime heap every block request of the strings'
+// memory manager (a new block or a resize; DefaultMemMgr asks Reallocate first), on the general
+// heap the string descriptors and the tool's version buffer. Out of memory stays out of memory
+// (every later request fails too), so each run must end by the fatal stop, with the log holding
+// the byte-order mark and whole messages of the normal run, nothing cut and nothing after.
+//
+// Failing platform calls: each call of a run fails in turn, and the run must end with the exit
+// code and exactly the log lines that the outcome of that failure gives.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "launcher/launch_sequence.h"
+#include "log/messages.h"
+#include "platform/process.h"
+#include "support/machine.h"
+
+namespace orvane {
+namespace {
+
+using testing::LogOf;
+using testing::TOOL_PATH;
+
+const std::u16string TOOL(TOOL_PATH);
+const std::u16string FOUND = std::u16string(u"[INFO] installation path found: ") + testing::INSTALL_FOLDER;
+const std::u16string WILL_RUN_CURRENT =
+    u"[INFO] will run " + TOOL + u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv\"";
+const std::u16string WILL_RUN_LEGACY = u"[INFO] will run " + TOOL +
+                                       u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir "
+                                       u"\"D:\\deploy\"";
+
+/// The launcher beside both patch files with a legacy tool (6.0.1.0), so that the tool's version
+/// is read and the legacy file chosen.
+void VersionReadingMachine() {
+    testing::TypicalMachine();
+    sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");
+    sim::SetFileVersion(TOOL_PATH, 0x00060000, 0x00010000);
+}
+
+/// The log's bytes as `lines` would leave them, with or without the byte-order mark.
+std::string LogBytesOf(const std::vector<std::u16string>& lines, bool mark = true) {
+    std::string bytes = testing::BOM;
+    for (const std::u16string& line : lines) bytes += LogOf({line}).substr(3);
+    return mark ? bytes : bytes.substr(3);
+}
+
+std::u16string WithError(const char16_t* format, platform::DWORD error) {
+    const std::u16string text(format);
+    const std::string digits = std::to_string(static_cast<std::int32_t>(error));
+    return text.substr(0, text.find(u"%d")) + std::u16string(digits.begin(), digits.end());
+}
+
+// ---- refused memory ------------------------------------------------------------------------
+
+struct RunCase {
+    const char* name;
+    void (*arrange)();
+    std::vector<std::u16string> messages;  // of the normal run, in order
+};
+
+const RunCase RUNS[] = {
+    {"typical", testing::TypicalMachine, {FOUND, WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED}},
+    {"version read", VersionReadingMachine, {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
+};
+
+/// How many whole messages of the normal run the log holds (0 for the mark alone), or -1 when
+/// there is no file yet; fails when the log is anything else.
+::testing::AssertionResult CutAtAMessage(const std::vector<std::u16string>& messages, int& whole) {
+    whole = -1;
+    if (!sim::FileExists(testing::LOG_PATH)) return ::testing::AssertionSuccess();
+    const std::string log = testing::LogBytes();
+    for (std::size_t m = 0; m <= messages.size(); ++m) {
+        if (log == LogBytesOf({messages.begin(), messages.begin() + static_cast<std::ptrdiff_t>(m)})) {
+            whole = static_cast<int>(m);
+            return ::testing::AssertionSuccess();
+        }
+    }
+    return ::testing::AssertionFailure() << "the log is not whole messages of the normal run: " << log;
+}
+
+/// The log of a run whose version buffer was refused: the found line, the refusal with its
+/// error number, the fallback line; the next descriptor request then ends the run.
+bool RefusedVersionBuffer(const std::string& log) {
+    const std::string before = LogBytesOf({FOUND}) + "[ERROR] Memory allocation failed! GetLastError: ";
+    const std::string after = "\r\n" + LogBytesOf({msg::VERSION_DEFAULTING}, false);
+    if (log.size() <= before.size() + after.size() || log.compare(0, before.size(), before) != 0 ||
+        log.compare(log.size() - after.size(), after.size(), after) != 0) {
+        return false;
+    }
+    const std::string number = log.substr(before.size(), log.size() - before.size() - after.size());
+    return number.find_first_not_of("-0123456789") == std::string::npos;
+}
+
+enum class Heap { Runtime, General };
+
+void PrintTo(Heap heap, std::ostream* out) { *out << (heap == Heap::Runtime ? "runtime heap" : "general heap"); }
+
+int StringAllocations(Heap heap) {
+    const sim::HeapCounts counts = sim::Heap();
+    return heap == Heap::Runtime ? counts.runtimeAllocs + counts.runtimeReallocs : counts.generalAllocs;
+}
+
+void Refuse(Heap heap, int k) {
+    if (heap == Heap::Runtime) {
+        sim::FailRuntimeAllocation(k);
+    } else {
+        sim::FailGeneralAllocation(k);
+    }
+}
+
+class RefusedMemoryTest : public ::testing::TestWithParam<Heap> {
+protected:
+    // The child must run in the parent's machine, whose files the parent reads afterwards: a
+    // child that re-executed the test would set up a machine of its own.
+    void SetUp() override { GTEST_FLAG_SET(death_test_style, "fast"); }
+};
+
+TEST_P(RefusedMemoryTest, EveryRefusalEndsByTheFatalStopWithWholeLogLines) {
+    const Heap heap = GetParam();
+    for (const RunCase& run : RUNS) {
+        run.arrange();
+        ASSERT_EQ(RunLaunchSequence(), 0u) << run.name;
+        ASSERT_EQ(testing::LogBytes(), LogBytesOf(run.messages)) << run.name;
+        const int total = StringAllocations(heap);
+        ASSERT_GT(total, 0) << run.name;
+
+        std::set<int> cuts;
+        int refusedVersionBuffer = 0;
+        for (int k = 1; k <= total; ++k) {
+            run.arrange();
+            EXPECT_EXIT(
+                {
+                    Refuse(heap, k);
+                    RunLaunchSequence();
+                },
+                ::testing::KilledBySignal(SIGABRT), "sim: FatalStop")
+                << run.name << ", allocation " << k << " of " << total;
+            if (RefusedVersionBuffer(testing::LogBytes())) {
+                ++refusedVersionBuffer;
+                continue;
+            }
+            int whole = -1;
+            EXPECT_TRUE(CutAtAMessage(run.messages, whole)) << run.name << ", allocation " << k << " of " << total;
+            cuts.insert(whole);
+        }
+        // Strings are made before the log exists and after lines were written: the check saw both.
+        EXPECT_GT(cuts.size(), 1u) << run.name;
+        // Only the version buffer is an expected failure, reported before the run goes on.
+        const bool readsVersion = run.arrange == VersionReadingMachine;
+        EXPECT_EQ(refusedVersionBuffer, heap == Heap::General && readsVersion ? 1 : 0) << run.name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Heaps, RefusedMemoryTest, ::testing::Values(Heap::Runtime, Heap::General),
+                         [](const ::testing::TestParamInfo<Heap>& info) {
+                             return info.param == Heap::Runtime ? std::string("RuntimeHeap")
+                                                                : std::string("GeneralHeap");
+                         });
+
+// ---- failing platform calls ----------------------------------------------------------------
+
+constexpr const char16_t* DATA_LOG = u"C:\\Data\\Velmor\\Orvane.Launcher-1600000000-4242.txt";
+constexpr platform::DWORD INJECTED = platform::ERROR_ACCESS_DENIED;
+
+/// The version-reading machine with its common application-data folder in C:\Data, so that the
+/// fixed fallback folder shows.
+void CallProbeMachine() {
+    VersionReadingMachine();
+    sim::SetCommonAppData(u"C:\\Data");
+}
+
+enum class LogFile { Marked, Unmarked, Empty, Missing };
+
+struct CallRow {
+    const char* call;
+    int occurrence;
+    LaunchResult result;
+    std::vector<std::u16string> lines;
+    LogFile log = LogFile::Marked;
+    const char16_t* logPath = DATA_LOG;
+};
+
+const std::vector<std::u16string> NORMAL = {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED};
+const std::vector<std::u16string> CURRENT_FILE = {FOUND, WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
+
+std::vector<CallRow> CallRows() {
+    const auto versionFailure = [](const char16_t* format) {
+        return std::vector<std::u16string>{FOUND, WithError(format, INJECTED), msg::VERSION_DEFAULTING,
+                                           WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
+    };
+    return {
+        // OpenLog: the folder, its creation, the file and its mark.
+        {"SHGetFolderPathW", 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"PathFileExistsW", 1, 0, NORMAL},                        // the log folder: missing anyway
+        {"PathRemoveBackslashW", 1, 0, NORMAL},                   // no trailing backslash to remove
+        {"PathRemoveFileSpecW", 1, 0, NORMAL, LogFile::Missing},  // no parent made: Velmor cannot be
+        {"PathFileExistsW", 2, 0, NORMAL},                        // C:\Data: missing anyway
+        {"PathRemoveBackslashW", 2, 0, NORMAL},
+        {"PathRemoveFileSpecW", 2, 0, NORMAL},                 // C:\ exists: C:\Data is made all the same
+        {"PathFileExistsW", 3, 0, NORMAL},                     // C:\ looks missing: making it fails, harmlessly
+        {"CreateDirectoryW", 1, 0, NORMAL, LogFile::Missing},  // C:\Data
+        {"CreateDirectoryW", 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
+        {"CreateFileW", 1, 0, NORMAL, LogFile::Unmarked},      // start not examined: UTF-8 without a mark
+        {"ReadFile", 1, 0, NORMAL, LogFile::Unmarked},
+        {"CloseHandle", 1, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
+        {"CreateFileW", 2, 0, NORMAL, LogFile::Empty},
+        {"WriteFileAtEnd", 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
+        // The installation lookup.
+        {"IsWow64Process", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
+        {"RegOpenKeyExW", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
+        {"RegQueryValueExW", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
+        {"RegCloseKey", 1, 0, NORMAL},
+        {"WriteFileAtEnd", 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
+        // The tool, the launcher's folder and the patch file.
+        {"PathFileExistsW", 4, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
+        {"GetModuleFileNameW", 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
+        {"PathRemoveFileSpecW", 3, 2, {FOUND, u"[ERROR] D:\\deploy\\Orvane.Launcher.exe\\patch.rkv not found!"}},
+        {"PathAddBackslashW", 1, 0, NORMAL},      // AppendPath adds the separator itself
+        {"PathFileExistsW", 5, 0, CURRENT_FILE},  // patch.rkv.old looks missing: the version is not read
+        {"GetFileVersionInfoSizeW", 1, 0, versionFailure(msg::VERSION_SIZE_FAILED)},
+        {"GetFileVersionInfoW", 1, 0, versionFailure(msg::VERSION_INFO_FAILED)},
+        {"VerQueryValueW", 1, 0, versionFailure(msg::VERSION_QUERY_FAILED)},
+        {"PathFileExistsW", 6, 2, {FOUND, u"[ERROR] D:\\deploy\\patch.rkv.old not found!"}},
+        // The tool's run.
+        {"WriteFileAtEnd", 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
+        {"ShellExecuteExW", 1, 5, {FOUND, WILL_RUN_LEGACY, msg::COULD_NOT_RUN}},
+        {"WaitForSingleObject", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, u"[ERROR] WaitForSingleObject returned -1"}},
+        {"GetExitCodeProcess", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, WithError(msg::EXIT_CODE_FAILED, INJECTED)}},
+        {"WriteFileAtEnd", 4, 0, {FOUND, WILL_RUN_LEGACY}},
+        {"CloseHandle", 2, 0, NORMAL},  // the tool's handle
+        {"CloseHandle", 3, 0, NORMAL},  // the log, already flushed
+    };
+}
+
+/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock.
+const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProcessId",
+                                           "GetSystemTimePreciseAsFileTime"};
+
+std::string Expected(const CallRow& row) {
+    switch (row.log) {
+        case LogFile::Marked: return LogBytesOf(row.lines);
+        case LogFile::Unmarked: return LogBytesOf(row.lines, false);
+        default: return "";
+    }
+}
+
+TEST(FailingCallTest, TheNormalRunOfTheProbeMachine) {
+    CallProbeMachine();
+    EXPECT_EQ(RunLaunchSequence(), 0u);
+    EXPECT_EQ(sim::ReadFile(DATA_LOG), LogBytesOf(NORMAL));
+}
+
+TEST(FailingCallTest, EveryCallOfTheRunHasItsRow) {
+    CallProbeMachine();
+    RunLaunchSequence();
+    std::map<std::string, int> seen;
+    std::set<std::pair<std::string, int>> calls;
+    for (const std::string& name : sim::Calls()) {
+        if (CANNOT_FAIL.count(name) == 0) calls.insert({name, ++seen[name]});
+    }
+    std::set<std::pair<std::string, int>> rows;
+    for (const CallRow& row : CallRows()) rows.insert({row.call, row.occurrence});
+    for (const auto& [name, occurrence] : calls) {
+        EXPECT_EQ(rows.count({name, occurrence}), 1u) << "no row for " << name << " #" << occurrence;
+    }
+    for (const auto& [name, occurrence] : rows) {
+        EXPECT_EQ(calls.count({name, occurrence}), 1u) << "the run makes no call " << name << " #" << occurrence;
+    }
+}
+
+TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
+    for (const CallRow& row : CallRows()) {
+        CallProbeMachine();
+        sim::FailCall(row.call, INJECTED, row.occurrence);
+        const std::string what = std::string(row.call) + " #" + std::to_string(row.occurrence);
+        EXPECT_EQ(RunLaunchSequence(), row.result) << what;
+        EXPECT_EQ(sim::FileExists(row.logPath), row.log != LogFile::Missing) << what;
+        EXPECT_EQ(sim::ReadFile(row.logPath), Expected(row)) << what;
+        if (row.logPath != DATA_LOG) {
+            EXPECT_FALSE(sim::FileExists(DATA_LOG)) << what;
+        }
+        EXPECT_EQ(sim::Heap().runtimeLive, 0) << what;
+        EXPECT_EQ(sim::Heap().generalLive, 0) << what;
+    }
+}
+
+}  // namespace
+}  // namespace orvane
