@@ -1,6 +1,6 @@
 # Windows (MinGW-w64): the product, statically linked, small, hardened and reproducible.
 add_compile_definitions(_WIN32_WINNT=0x0600 WINVER=0x0600 UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN)
-add_compile_options(-Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
+add_compile_options(-Os -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-asynchronous-unwind-tables -fno-unwind-tables
                     -ffunction-sections -fdata-sections -fno-ident
                     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 add_link_options(-static -s -municode -Wl,--gc-sections
@@ -14,8 +14,10 @@ endif()
 file(GLOB ORVANE_WIN32_SOURCES CONFIGURE_DEPENDS src/platform/win32/*.cpp)
 add_library(orvane_core STATIC ${ORVANE_CORE_SOURCES} ${ORVANE_WIN32_SOURCES})
 target_include_directories(orvane_core PUBLIC src)
-# Only DLLs that Windows always loads from its own folder; version.dll is loaded at run time.
-target_link_libraries(orvane_core PUBLIC shlwapi shell32 advapi32 kernel32)
+# Only DLLs that Windows always loads from its own folder. shell32, shlwapi and version.dll are loaded
+# at run time by full path: an import of them would be resolved, with their own imports, before the
+# search path is restricted.
+target_link_libraries(orvane_core PUBLIC advapi32 kernel32)
 
 enable_language(RC)
 add_executable(Orvane.Launcher WIN32 src/launcher/win_main.cpp src/launcher/Orvane.Launcher.rc)

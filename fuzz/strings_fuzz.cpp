@@ -36,7 +36,8 @@ std::uint64_t Grown(std::uint64_t c, std::uint64_t s, std::uint64_t n) {
     return std::max({n, c + s, c + std::min<std::uint64_t>(c, 1024)});
 }
 
-/// A manager other than DefaultMemMgr: TakeOver must copy from its strings, never adopt.
+/// A manager other than DefaultMemMgr: TakeOver must copy from its strings, never adopt. When
+/// it refuses every Reallocate, growth must go through Allocate, copy and Free.
 class OtherMemMgr final : public orvane::IMemMgr {
 public:
     void* Allocate(std::uint32_t size) override {
@@ -44,6 +45,7 @@ public:
         return std::malloc(size);
     }
     void* Reallocate(void* block, std::uint32_t size) override {
+        if (refuseReallocate) return nullptr;
         if (block == nullptr) ++live;
         return std::realloc(block, size);
     }
@@ -53,6 +55,7 @@ public:
     }
     void Release() override {}
     int live = 0;
+    bool refuseReallocate = false;
 };
 OtherMemMgr otherMemMgr;
 
@@ -458,6 +461,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
+    otherMemMgr.refuseReallocate = in.ConsumeBool();
     const sim::HeapCounts start = sim::Heap();
     const Baseline base{start.runtimeLive, start.generalLive};
     {

@@ -22,6 +22,9 @@ FixedPathString::FixedPathString(const char16_t* text) {
     CheckIntegrity();
 }
 
+// A copy is a new inline string filled by Assign: the base is deliberately not copied, since its
+// block pointer would point into the other object.
+// NOLINTNEXTLINE(bugprone-copy-constructor-init,readability-redundant-member-init)
 FixedPathString::FixedPathString(const FixedPathString& other) : GuardedString() {
     InlineSetUp();
     Assign(other);

@@ -6,6 +6,9 @@ in the version variant it needs) and a deploy folder with the launcher and its p
 launcher through exit_code_runner (which sees the full 32-bit exit code); then compares the exit code,
 the log file's exact bytes and what the tool received (command line and working folder).
 
+A few probes run other programs of tests/tools the same way: the negative control of the DLL-planting
+test (a bare-name load of version.dll does take a planted copy) and the fatal stop of a real process.
+
 Usage: run_e2e.py [--build-dir build/win64] [--filter TEXT] [--prefix DIR --keep-prefix] [--list]
 Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed"; exit status 1 on failure.
 """
@@ -33,11 +36,13 @@ DEPLOY_DIR = "D:\\deploy"
 LAUNCHER_NAME = "Orvane.Launcher.exe"
 RUN_TIMEOUT_S = 90
 
-LEGACY_VERSIONS = ["6.0.1.5", "6.0.2.999", "6.6.17.253"]
-CURRENT_VERSIONS = ["6.0.3.0", "6.6.17.254", "6.6.18.253", "7.0.1.0"]
+# Both ends of the revision range where any revision is legacy, and the nearest versions that are not.
+LEGACY_VERSIONS = ["6.0.1.0", "6.0.1.5", "6.0.2.999", "6.0.2.65535", "6.6.17.253"]
+CURRENT_VERSIONS = ["6.0.0.65535", "6.0.3.0", "6.6.17.252", "6.6.17.254", "6.6.18.253", "7.0.1.0"]
 
 # Tool variants: a version text picks the stand-in built with that file version; these pick the others.
 NO_VERSION = "no-version"
+SHORT_RECORD = "short-record"  # a version resource whose fixed record is missing (value length 0)
 TEXT_FILE = "text-file"  # a text file named kestrun.exe: it exists but cannot be started
 MISSING = "missing"
 
@@ -60,12 +65,18 @@ MSG_NO_INSTALL = "[ERROR] installation path not found!"
 MSG_NO_VERSION_DEFAULT = "[ERROR] Could not read kestrun.exe fileversion, defaulting to new encryption method!"
 MSG_COULD_NOT_RUN = "[ERROR] kestrun.exe could not be run!"
 MSG_SUCCESS = "[INFO] kestrun.exe returned with ERROR_SUCCESS."
+ERROR_INVALID_DATA = 13
 ERROR_RESOURCE_TYPE_NOT_FOUND = 1812
 ERROR_SHARING_VIOLATION = 32
+STATUS_STACK_BUFFER_OVERRUN = 0xC0000409
 
 
 def msg_version_size_failed(error):
     return f"[ERROR] GetFileVersionInfoSize failed! GetLastError: {error}"
+
+
+def msg_version_query_failed(error):
+    return f"[ERROR] VerQueryValue failed! GetLastError: {error}"
 
 
 def msg_tool_returned(tool, code):
@@ -107,8 +118,12 @@ class Scenario:
     tool_controls: dict = dataclasses.field(default_factory=dict)
     deploy_dir: str = DEPLOY_DIR
     deploy_files: tuple = ("patch.rkv",)
-    setup: Optional[Callable] = None  # extra preparation: setup(prefix)
+    setup: Optional[Callable] = None  # extra preparation: setup(suite)
     check: Optional[Callable] = None  # extra checks: check(outcome) -> list of problems
+    teardown: Optional[Callable] = None  # undoes what setup changed outside the folders reset() clears
+    cwd: Optional[str] = None  # the launcher's current folder (made if missing); None: C:\
+    dll_overrides: Optional[str] = None  # added to WINEDLLOVERRIDES for this run, e.g. "version=n,b"
+    wine_debug: Optional[str] = None  # WINEDEBUG for this run, e.g. "+loaddll" to see which DLLs load
 
     @property
     def tool_path(self):
@@ -172,9 +187,9 @@ def check_log_sharing(outcome):
     return problems
 
 
-def block_log_folder(prefix):
+def block_log_folder(suite):
     """A file named Velmor where the log folder belongs: the log cannot be opened."""
-    velmor = prefix.host_path("C:\\ProgramData\\Velmor")
+    velmor = suite.prefix.host_path("C:\\ProgramData\\Velmor")
     velmor.parent.mkdir(parents=True, exist_ok=True)
     velmor.write_bytes(b"not a folder")
 
@@ -184,9 +199,182 @@ def check_log_folder_still_a_file(outcome):
     return [] if velmor.is_file() and velmor.read_bytes() == b"not a folder" else ["the file named Velmor was changed"]
 
 
+# ---- the common application-data folder itself missing ----------------------------------------------------------
+
+PROGRAM_DATA = "C:\\ProgramData"
+
+
+def saved_program_data(prefix):
+    return prefix.root / "ProgramData.saved"
+
+
+def remove_program_data(suite):
+    """C:\\ProgramData is moved out of the drive; teardown puts it back."""
+    folder = suite.prefix.host_path(PROGRAM_DATA)
+    folder.rename(saved_program_data(suite.prefix))
+
+
+def restore_program_data(suite):
+    folder = suite.prefix.host_path(PROGRAM_DATA)
+    saved = saved_program_data(suite.prefix)
+    if saved.exists():
+        if folder.exists():
+            shutil.rmtree(folder)
+        saved.rename(folder)
+
+
+def check_program_data_made(outcome):
+    """Both levels were made by the launcher: C:\\ProgramData holds nothing but the new Velmor folder."""
+    folder = outcome.prefix.host_path(PROGRAM_DATA)
+    if not folder.is_dir():
+        return ["C:\\ProgramData was not created"]
+    children = sorted(child.name for child in folder.iterdir())
+    return [] if children == ["Velmor"] else [f"C:\\ProgramData holds {children}, expected only Velmor"]
+
+
+# ---- DLL planting ---------------------------------------------------------------------------------------------
+
+# Wine's default order takes its builtin version.dll even when a file of that name is found first; native
+# first makes a planted file a real threat, as it is on Windows, so the test means something.
+VERSION_NATIVE_FIRST = "version=n,b"
+PLANT_MARK = "planted_version_loaded.txt"
+PLANT_CWD = "C:\\plant cwd"  # a current folder other than the launcher's, with its own planted copy
+PLANT_FOLDERS = (DEPLOY_DIR, PLANT_CWD)
+
+
+def plant_version_dll(suite):
+    for folder in PLANT_FOLDERS:
+        target = suite.prefix.host_path(folder)
+        target.mkdir(parents=True, exist_ok=True)
+        suite.touched.add(target)
+        shutil.copyfile(suite.planted_dll, target / "version.dll")
+
+
+def plant_marks(prefix):
+    """{folder: the processes that loaded the planted copy there}, for every folder that has a mark."""
+    marks = {}
+    for folder in PLANT_FOLDERS:
+        mark = prefix.host_path(folder) / PLANT_MARK
+        if mark.exists():
+            marks[folder] = mark.read_bytes().decode("utf-8", "replace").splitlines()
+    return marks
+
+
+def launcher_dll_loads(wine_errors):
+    """The DLLs the launcher's process loaded, in order, from a run with WINEDEBUG=+loaddll."""
+    launcher = join_windows(DEPLOY_DIR, LAUNCHER_NAME)
+    found = re.findall(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*?)" at \S+: (\w+)', wine_errors, re.MULTILINE)
+    loads = [(tid, path.replace("\\\\", "\\"), kind) for tid, path, kind in found]  # the trace doubles backslashes
+    thread = next((tid for tid, path, _ in loads if path == launcher), None)
+    return [f"{path} ({kind})" for tid, path, kind in loads if tid == thread and path != launcher]
+
+
+def check_no_plant_mark(outcome):
+    marks = plant_marks(outcome.prefix)
+    if not marks:
+        return []
+    loads = launcher_dll_loads(outcome.run_errors)
+    planted = [i for i, load in enumerate(loads) if load.lower().startswith(join_windows(DEPLOY_DIR, "version.dll").lower())]
+    shown = loads[:planted[0] + 3] if planted else loads
+    return [f"a planted version.dll was loaded: {marks!r}; the launcher's process loaded, in order: "
+            + ", ".join(shown)]
+
+
+def planting_control(suite):
+    """A program beside the planted copy that loads "version.dll" by its bare name takes that copy.
+
+    Same folders, same current folder and same DLL overrides as the launcher's planting scenario: the
+    launcher's clean result there is worth something only because this load leaves the mark.
+    """
+    plant_version_dll(suite)
+    loader = suite.prefix.host_path(DEPLOY_DIR) / "bare_name_loader.exe"
+    shutil.copyfile(suite.tools_dir / "bare_name_loader.exe", loader)
+    run = suite.prefix.run_raw([str(suite.runner), join_windows(DEPLOY_DIR, "bare_name_loader.exe")],
+                               timeout=RUN_TIMEOUT_S, cwd=suite.prefix.host_path(PLANT_CWD),
+                               env=suite.prefix.dll_override_env(VERSION_NATIVE_FIRST))
+    problems = []
+    lines = run.stdout.splitlines()
+    planted_path = join_windows(DEPLOY_DIR, "version.dll")
+    if lines[:2] != [planted_path, "0x00000000 0 0"]:
+        problems.append(f"the control printed {run.stdout!r}, expected it to load {planted_path} and exit with 0")
+    marks = plant_marks(suite.prefix)
+    expected = {DEPLOY_DIR: [join_windows(DEPLOY_DIR, "bare_name_loader.exe")]}
+    if marks != expected:
+        problems.append(f"marks {marks!r}, expected {expected!r}")
+    return problems
+
+
+# ---- the fatal stop of a real process ----------------------------------------------------------------------
+
+FATAL_PROBE_DIR = "C:\\probe"
+FATAL_PROBE_FIRST_LINE = "[INFO] fatal stop probe: the guard is intact"
+FILETIME_UNIX_EPOCH = 116444736000000000  # 1970-01-01 in FILETIME ticks
+FATAL_STOP_LIFETIME_LIMIT_S = 1.0  # the whole probe, start-up included; a stop that waited would take far longer
+FATAL_STOP_AFTER_LOG_LIMIT_S = 0.5  # from the log line's write to the process's end
+
+
+def parse_timed_run(stdout):
+    """timed_runner's two lines: (exit code, wall microseconds, created ticks, exited ticks), or None."""
+    match = re.search(r"^0x([0-9A-Fa-f]{8}) \d+ -?\d+\r?\nelapsed_us=(\d+) created=(\d+) exited=(\d+)$", stdout,
+                      re.MULTILINE)
+    if not match:
+        return None
+    return int(match.group(1), 16), int(match.group(2)), int(match.group(3)), int(match.group(4))
+
+
+def fatal_stop(suite):
+    """The probe writes one log line, breaks a guard and must end at once with 0xC0000409: no window to
+    click away (there is no display, so one would hang the run), no second line."""
+    probe = suite.prefix.host_path(FATAL_PROBE_DIR)
+    probe.mkdir(parents=True, exist_ok=True)
+    suite.touched.add(probe)
+    shutil.copyfile(suite.tools_dir / "fatal_stop_probe.exe", probe / "fatal_stop_probe.exe")
+    before = time.time()
+    run = suite.prefix.run_raw([str(suite.tools_dir / "timed_runner.exe"),
+                                join_windows(FATAL_PROBE_DIR, "fatal_stop_probe.exe")], timeout=RUN_TIMEOUT_S)
+    after = time.time()
+    if run.timed_out:
+        return [f"the probe did not end within {RUN_TIMEOUT_S} s"]
+    timed = parse_timed_run(run.stdout)
+    if timed is None:
+        return [f"timed_runner printed {run.stdout!r} {run.stderr.strip()[-500:]!r}"]
+    exit_code, elapsed_us, created, exited = timed
+    problems = []
+    if exit_code != STATUS_STACK_BUFFER_OVERRUN:
+        problems.append(f"exit code 0x{exit_code:08X}, expected 0x{STATUS_STACK_BUFFER_OVERRUN:08X}")
+    scenario = Scenario(name="fatal stop", expect_exit=STATUS_STACK_BUFFER_OVERRUN,
+                        expect_log=[FATAL_PROBE_FIRST_LINE])
+    logs = suite.read_logs()
+    outcome = Outcome(suite.prefix, exit_code, logs, [], run.stdout)
+    problems += Suite.check_log(scenario, outcome, before, after)
+
+    lifetime_s = (exited - created) / 1e7
+    if lifetime_s > FATAL_STOP_LIFETIME_LIMIT_S:
+        problems.append(f"the probe lived {lifetime_s:.3f} s, limit {FATAL_STOP_LIFETIME_LIMIT_S} s")
+    after_log_s = None
+    if len(logs) == 1:
+        written = logs[0].stat().st_mtime_ns // 100 + FILETIME_UNIX_EPOCH
+        after_log_s = (exited - written) / 1e7
+        if after_log_s > FATAL_STOP_AFTER_LOG_LIMIT_S:
+            problems.append(f"the probe ended {after_log_s:.3f} s after its log line, "
+                            f"limit {FATAL_STOP_AFTER_LOG_LIMIT_S} s")
+    suite.notes.append(f"probe lived {lifetime_s * 1000:.0f} ms (wall {elapsed_us / 1000:.0f} ms), ended "
+                       + (f"{after_log_s * 1000:.0f} ms after its log line" if after_log_s is not None else
+                          "without a log line to time"))
+    return problems
+
+
+@dataclasses.dataclass
+class Probe:
+    """A scenario that runs something else than the launcher: run(suite) -> list of problems."""
+    name: str
+    run: Callable
+
+
 def build_scenarios():
     scenarios = [
-        current_patch_run("success with patch.rkv: exact log bytes, command line and working folder"),
+        current_patch_run("success with patch.rkv: exact log bytes, command line and working folder; "
+                          "the missing log folder is created"),
         Scenario(name="install location without trailing backslash",
                  registry={"InstallLocation": RegistryValue.string(INSTALL_DIR)}, expect_exit=0,
                  expect_log=[msg_found(INSTALL_DIR), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
@@ -244,14 +432,39 @@ def build_scenarios():
         expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_not_found(deploy_path("patch.rkv"))]))
 
+    scenarios.append(Scenario(
+        name="damaged version resource without its fixed record: VerQueryValue line, then patch.rkv",
+        tool=SHORT_RECORD, deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_query_failed(ERROR_INVALID_DATA),
+                    MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
+
     for code in (1, 0xC0000005, 0x80000000, 0xFFFFFFFF):
         scenarios.append(tool_exit_run(code))
+    code = 0x80070005
+    scenarios.append(Scenario(
+        name=f"tool without version resource exits with 0x{code:08X}: version lines, then its code",
+        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=code, tool_controls={"exit_code.txt": f"0x{code:X}"},
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+                    MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), msg_tool_returned(TOOL, code)],
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
     scenarios.append(Scenario(
         name="tool that cannot be started: exit 5", tool=TEXT_FILE, expect_exit=5,
         expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
+    scenarios.append(Scenario(
+        name="tool that cannot be started, version unreadable: version lines, then exit 5", tool=TEXT_FILE,
+        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=5,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND), MSG_NO_VERSION_DEFAULT,
+                    msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
 
-    # The script folder and the working folder lose their trailing backslash, so both are "E:"; a process
-    # started with the working folder "E:" finds itself in the root of E:.
+    # The working folder loses its trailing backslash and is "E:"; a process started with the working folder
+    # "E:" finds itself in the root of E:.
+    root_current = patch_parameters("E:\\patch.rkv")
+    scenarios.append(Scenario(
+        name="launcher in a drive root: E:\\patch.rkv, working folder E:", deploy_dir="E:\\", expect_exit=0,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, root_current), MSG_SUCCESS],
+        expect_tool=(root_current, "E:\\")))
+    # With the legacy file the script folder is "E:" as well.
     root_parameters = patch_parameters("E:\\patch.rkv.old", "E:")
     scenarios.append(Scenario(
         name="launcher in a drive root with a legacy tool", tool="6.0.1.5", deploy_dir="E:\\",
@@ -280,6 +493,22 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="log folder blocked by a file: no log, the tool still runs", expect_exit=0, expect_log=None,
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder, check=check_log_folder_still_a_file))
+    scenarios.append(Scenario(
+        name="log folder blocked by a file and no installation: no log, exit 3", registry=None, expect_exit=3,
+        expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file))
+    scenarios.append(current_patch_run(
+        "C:\\ProgramData missing too: both folders are created", setup=remove_program_data,
+        check=check_program_data_made, teardown=restore_program_data))
+
+    scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
+                           planting_control))
+    scenarios.append(legacy_patch_run(
+        "planted version.dll beside the launcher and in the current folder, native first: not loaded",
+        tool="6.0.2.999", deploy_files=("patch.rkv", "patch.rkv.old"), setup=plant_version_dll,
+        check=check_no_plant_mark, cwd=PLANT_CWD, dll_overrides=VERSION_NATIVE_FIRST, wine_debug="+loaddll"))
+
+    scenarios.append(Probe("fatal stop: a broken guard ends a real process at once with 0xC0000409, "
+                           "the log keeps its one line", fatal_stop))
     return scenarios
 
 
@@ -292,6 +521,7 @@ class Outcome:
     log_files: list
     records: list
     run_output: str
+    run_errors: str = ""
 
 
 class Suite:
@@ -301,13 +531,17 @@ class Suite:
         self.tools_dir = build_dir / "tests" / "tools"
         self.launcher = build_dir / LAUNCHER_NAME
         self.runner = self.tools_dir / "exit_code_runner.exe"
+        self.planted_dll = self.tools_dir / "planted" / "version.dll"
         prefix.map_drive("d", prefix.root / "drive_d")
         prefix.map_drive("e", prefix.root / "drive_e")
         self.touched = set()
+        self.notes = []  # figures a scenario reports beside its result
 
     def tool_binary(self, variant):
         if variant == NO_VERSION:
             return self.tools_dir / "stand_in_tool.exe"
+        if variant == SHORT_RECORD:
+            return self.tools_dir / "stand_in_tool_short_record.exe"
         return self.tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
 
     def reset(self):
@@ -340,22 +574,40 @@ class Suite:
         for name in scenario.deploy_files:
             (deploy / name).write_bytes(b"patch contents of " + name.encode())
         if scenario.setup:
-            scenario.setup(self.prefix)
+            scenario.setup(self)
 
     def run(self, scenario):
         self.reset()
+        if isinstance(scenario, Probe):
+            return scenario.run(self)
         self.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
-        self.lay_out(scenario)
+        try:
+            self.lay_out(scenario)
+            return self.run_launcher(scenario)
+        finally:
+            if scenario.teardown:
+                scenario.teardown(self)
+
+    def run_launcher(self, scenario):
+        cwd = None
+        if scenario.cwd:
+            cwd = self.prefix.host_path(scenario.cwd)
+            cwd.mkdir(parents=True, exist_ok=True)
+            self.touched.add(cwd)
+        env = self.prefix.dll_override_env(scenario.dll_overrides) if scenario.dll_overrides else {}
+        if scenario.wine_debug:
+            env["WINEDEBUG"] = scenario.wine_debug
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
-        run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S)
+        run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
         after = time.time()
 
         exit_code = None
         match = re.search(r"^0x([0-9A-Fa-f]{8}) (\d+) (-?\d+)$", run.stdout, re.MULTILINE)
         if match:
             exit_code = int(match.group(1), 16)
-        outcome = Outcome(self.prefix, exit_code, self.read_logs(), self.read_records(scenario), run.stdout)
+        outcome = Outcome(self.prefix, exit_code, self.read_logs(), self.read_records(scenario), run.stdout,
+                          run.stderr)
 
         problems = []
         if run.timed_out:
@@ -442,7 +694,7 @@ def harness_checks(suite):
     """Proves the pieces the scenarios stand on: exact registry bytes, the runner, the stand-in's record."""
     prefix = suite.prefix
     problems = []
-    for path in (suite.runner, suite.tool_binary(NO_VERSION)):
+    for path in (suite.runner, suite.tool_binary(NO_VERSION), suite.planted_dll):
         if not path.exists():
             return [f"{path} is not built"]
 
@@ -483,7 +735,9 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
     args = parser.parse_args()
 
+    # Scenarios that share the registry's contents run together: each change restarts the Wine server.
     scenarios = [s for s in build_scenarios() if args.filter in s.name]
+    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr(s.registry))
     if args.list:
         for scenario in scenarios:
             print(scenario.name)
@@ -528,6 +782,9 @@ def main():
             else:
                 passed += 1
                 print(f"PASS {scenario.name} ({seconds:.1f} s)", flush=True)
+            for note in suite.notes:
+                print("    " + note, flush=True)
+            suite.notes.clear()
         suite.reset()
     finally:
         prefix.close()

@@ -139,8 +139,11 @@ class WinePrefix:
 
     # ---- running programs -------------------------------------------------------------------------------
 
-    def run_raw(self, args, timeout=120, cwd=None):
+    def run_raw(self, args, timeout=120, cwd=None, env=None):
         """Runs `loader args...`; a run that passes `timeout` is killed with everything it started.
+
+        `cwd` is a Linux folder (inside the prefix's drives, the program sees its Windows path as its
+        current folder); `env` holds variables to set or replace for this run only.
 
         Output goes to files, not pipes: the services that Wine starts on demand inherit the first
         program's handles and would keep a pipe open long after the program ended.
@@ -150,7 +153,8 @@ class WinePrefix:
             drive_c = self.root / "drive_c"
             cwd = drive_c if drive_c.is_dir() else self.root
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            process = subprocess.Popen([self.loader, *args], env=self.env, cwd=str(cwd), stdin=subprocess.DEVNULL,
+            run_env = dict(self.env, **env) if env else self.env
+            process = subprocess.Popen([self.loader, *args], env=run_env, cwd=str(cwd), stdin=subprocess.DEVNULL,
                                        stdout=out, stderr=err, start_new_session=True)
             try:
                 process.wait(timeout=timeout)
@@ -167,6 +171,10 @@ class WinePrefix:
             stdout = out.read().decode("utf-8", "replace")
             stderr = err.read().decode("utf-8", "replace")
         return WineRun(process.returncode, stdout, stderr, timed_out, time.monotonic() - started)
+
+    def dll_override_env(self, extra):
+        """The `env` for run_raw that adds `extra` (such as "version=n,b") to the prefix's DLL overrides."""
+        return {"WINEDLLOVERRIDES": self.env["WINEDLLOVERRIDES"] + ";" + extra}
 
     # ---- registry -----------------------------------------------------------------------------------------
 

@@ -14,8 +14,9 @@ EXE = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "win32",
 SIZE_LIMIT = 64 * 1024
 
 # DLLs that Windows always takes from its own folder (KnownDLLs), so none can be planted beside
-# the launcher. version.dll is deliberately absent: it is loaded at run time by full path.
-ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll", "msvcrt.dll", "user32.dll"}
+# the launcher. shell32, shlwapi and version.dll are loaded at run time by full path: an import
+# would be resolved, with the imports of that DLL, before the search path is restricted.
+ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
 
 results = []
 

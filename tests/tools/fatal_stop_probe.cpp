@@ -1,44 +1,37 @@
 // Breaks a string's trailing guard on purpose, to show what the fatal stop does to a real process.
 //
-//   fatal_stop_probe [folder]
+//   fatal_stop_probe
 //
-// Writes "fatal_stop_probe.before" into the folder (default: the current one), overruns a
-// FixedPathString's inline block by two characters, as an operating-system call that ignored the
-// size it was given would, and lets Recount find the damage. "fatal_stop_probe.after" is written
-// only if the process survived that, which it must not: the expected end is exit code 0xC0000409
-// with the first marker present and the second absent.
-//
-// It goes through the platform layer and the string code exactly as the launcher does.
+// A GUI program like the launcher, built from the same string and log code and the same
+// platform layer. It opens the real log (OpenLog: C:\ProgramData\Velmor\Orvane.Launcher-<s>-<pid>.txt),
+// writes FIRST_LINE, overruns a FixedPathString's inline block by two characters, as an
+// operating-system call that ignored the size it was given would, and lets Recount find the
+// damage. SECOND_LINE is written only if the process survived that, which it must not: the
+// expected end is the exit code 0xC0000409 at once, no window, and a log that holds the
+// byte-order mark and FIRST_LINE only.
 
 #include <cstdint>
 
-#include "platform/filesystem.h"
+#include "log/log_file.h"
+#include "log/log_write.h"
 #include "platform/process.h"
 #include "strings/fixed_path_string.h"
 
-static_assert(sizeof(wchar_t) == sizeof(char16_t));
+#include <windows.h>
 
 namespace {
 
-void WriteMarker(const char16_t* folder, const char16_t* name) {
-    orvane::FixedPathString path(folder);
-    path.AppendPath(name);
-    const platform::HANDLE file = platform::CreateFileW(path.Text(), platform::GENERIC_WRITE, 0,
-                                                        platform::CREATE_ALWAYS, platform::FILE_ATTRIBUTE_NORMAL);
-    if (file == platform::INVALID_HANDLE_VALUE) {
-        return;
-    }
-    static constexpr char text[] = "written\r\n";
-    platform::DWORD written = 0;
-    platform::WriteFileAtEnd(file, text, sizeof(text) - 1, &written);
-    platform::CloseHandle(file);
-}
+constexpr const char16_t* FIRST_LINE = u"[INFO] fatal stop probe: the guard is intact";
+constexpr const char16_t* SECOND_LINE = u"[ERROR] fatal stop probe: still running after the guard broke";
 
 }  // namespace
 
-int wmain(int argc, wchar_t** argv) {
-    const char16_t* folder = argc > 1 ? reinterpret_cast<const char16_t*>(argv[1]) : u".";
-    WriteMarker(folder, u"fatal_stop_probe.before");
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    platform::RestrictDllSearchPath();
+    ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+
+    orvane::OpenLog();
+    orvane::LogWrite(FIRST_LINE);
 
     orvane::FixedPathString victim;
     char16_t* slots = victim.WritableBuffer();
@@ -50,6 +43,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     victim.Recount();
 
-    WriteMarker(folder, u"fatal_stop_probe.after");
+    orvane::LogWrite(SECOND_LINE);
+    orvane::CloseLog();
     return 0;
 }

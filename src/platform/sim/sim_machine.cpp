@@ -1,7 +1,8 @@
 // The simulated machine's life cycle, the call trace with its failure injection, the last
 // error, the clock and the small process-wide answers.
-#include <signal.h>
-#include <stdlib.h>
+// POSIX headers: kill() and mkdtemp() are not declared by <csignal> and <cstdlib>.
+#include <signal.h>  // NOLINT(modernize-deprecated-headers)
+#include <stdlib.h>  // NOLINT(modernize-deprecated-headers)
 #include <unistd.h>
 
 #include <cerrno>

@@ -52,7 +52,8 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD size) {
 }
 
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
-    return ::ShellExecuteExW(reinterpret_cast<::SHELLEXECUTEINFOW*>(info));
+    static const auto call = win32::SystemFunction<decltype(&::ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+    return call != nullptr ? call(reinterpret_cast<::SHELLEXECUTEINFOW*>(info)) : FALSE;
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {

@@ -38,18 +38,7 @@ VersionLibrary library;
 
 void LoadVersionLibrary() {
     library.tried = true;
-    constexpr wchar_t fileName[] = L"\\version.dll";
-    constexpr ::UINT fileNameLength = sizeof(fileName) / sizeof(wchar_t) - 1;
-    wchar_t path[MAX_PATH + fileNameLength];
-    const ::UINT folderLength = ::GetSystemDirectoryW(path, MAX_PATH);
-    if (folderLength == 0 || folderLength >= MAX_PATH) {
-        library.loadError = folderLength == 0 ? ::GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-        return;
-    }
-    for (::UINT i = 0; i <= fileNameLength; ++i) {
-        path[folderLength + i] = fileName[i];
-    }
-    const ::HMODULE module = ::LoadLibraryExW(path, nullptr, 0);
+    const ::HMODULE module = platform::win32::LoadSystemLibrary(L"version.dll");
     if (module == nullptr) {
         library.loadError = ::GetLastError();
         return;

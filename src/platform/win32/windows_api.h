@@ -57,4 +57,18 @@ Function Kernel32Export(const char* name) {
     return ProcAs<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
 }
 
+/// Loads a DLL of the system folder by its full path; null when it cannot (the last error says why).
+::HMODULE LoadSystemLibrary(const wchar_t* dllName);
+
+/// An export of a DLL in the system folder, loaded on first use by its full path; null when it
+/// cannot be had (the last error then says why). shell32 and shlwapi are reached this way, not
+/// imported: Windows resolves an import, and the imports of that DLL in turn, before any code of
+/// ours runs and searches the program's own folder first for any of them that is not a KnownDLL.
+::FARPROC SystemExport(const wchar_t* dllName, const char* name);
+
+template <typename Function>
+Function SystemFunction(const wchar_t* dllName, const char* name) {
+    return ProcAs<Function>(SystemExport(dllName, name));
+}
+
 }  // namespace platform::win32
