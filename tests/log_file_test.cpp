@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/sim/sim.h"
+#include "support/named_case.h"
 
 namespace orvane {
 namespace {
@@ -53,6 +54,7 @@ struct SecondsCase {
     std::int64_t ticks;
     const char16_t* text;
 };
+ORVANE_PRINT_BY_NAME(SecondsCase)
 
 const SecondsCase SECONDS_CASES[] = {
     {"Epoch", EPOCH_1970, u"0"},
@@ -90,6 +92,7 @@ struct NameCase {
     DWORD processId;
     const char16_t* fileName;
 };
+ORVANE_PRINT_BY_NAME(NameCase)
 
 const NameCase NAME_CASES[] = {
     {"HalfSecondAfterEpoch", EPOCH_1970 + TICKS_PER_SECOND / 2, 4242, u"Orvane.Launcher-0-4242.txt"},
@@ -124,6 +127,7 @@ struct ClockCase {
     int preciseReads;
     int plainReads;
 };
+ORVANE_PRINT_BY_NAME(ClockCase)
 
 const ClockCase CLOCK_CASES[] = {
     {"PreciseWhenAvailable", true, 1, 0},
@@ -156,6 +160,7 @@ struct FolderCase {
     std::u16string folder;
     std::vector<std::u16string> created;
 };
+ORVANE_PRINT_BY_NAME(FolderCase)
 
 const FolderCase FOLDER_CASES[] = {
     {"CommonFolderExists", u"C:\\ProgramData", 0, {u"C:\\ProgramData"}, u"C:\\ProgramData\\Velmor",
@@ -211,6 +216,7 @@ struct EnsureCase {
     bool result;
     std::vector<std::u16string> created;
 };
+ORVANE_PRINT_BY_NAME(EnsureCase)
 
 const EnsureCase ENSURE_CASES[] = {
     {"FolderExists", u"C:\\a", {u"C:\\a"}, std::nullopt, 0, true, {}},
@@ -274,6 +280,7 @@ struct ExistingCase {
     std::string before;
     std::string after;
 };
+ORVANE_PRINT_BY_NAME(ExistingCase)
 
 const ExistingCase EXISTING_CASES[] = {
     {"WithMark", MARK + "[INFO] earlier\r\n", MARK + "[INFO] earlier\r\n" + "[ERROR] installation path not found!\r\n"},

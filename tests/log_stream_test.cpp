@@ -9,6 +9,7 @@
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/sim/sim.h"
+#include "support/named_case.h"
 
 namespace orvane {
 namespace {
@@ -42,6 +43,7 @@ struct StartCase {
     LogEncoding encoding;
     std::string appended;  // what writing u"ab\n" adds after the existing bytes
 };
+ORVANE_PRINT_BY_NAME(StartCase)
 
 const std::string UTF8_LINE = "ab\r\n";
 const std::string UTF16_LINE = std::string("a\0b\0\r\0\n\0", 8);
@@ -155,6 +157,7 @@ struct ConversionCase {
     std::u16string text;
     std::string bytes;
 };
+ORVANE_PRINT_BY_NAME(ConversionCase)
 
 const ConversionCase UTF8_CASES[] = {
     {"LfBecomesCrLf", u"a\nb\n", "a\r\nb\r\n"},

@@ -9,6 +9,7 @@
 #include "log/log_file.h"
 #include "log/messages.h"
 #include "platform/sim/sim.h"
+#include "support/named_case.h"
 
 namespace orvane {
 namespace {
@@ -53,6 +54,7 @@ struct MessageCase {
     std::vector<FormatArg> args;
     std::string line;
 };
+ORVANE_PRINT_BY_NAME(MessageCase)
 
 const MessageCase MESSAGE_CASES[] = {
     {"NoArguments", msg::INSTALL_PATH_NOT_FOUND, {}, "[ERROR] installation path not found!\r\n"},
