@@ -127,6 +127,19 @@ TEST_F(FixedPathStringTest, ConstructedFromAGuardedStringCopiesIt) {
     EXPECT_TRUE(s.IsInline());
 }
 
+TEST_F(FixedPathStringTest, TakeOverIntoAFixedPathStringCopiesAndKeepsItsDescriptor) {
+    GuardedString source(u"C:\\taken");
+    const char16_t* block = source.Text();
+    FixedPathString target;
+    target.TakeOver(source);
+    EXPECT_EQ(Str(target), u"C:\\taken");
+    EXPECT_TRUE(target.IsInline());
+    EXPECT_EQ(Str(source), u"C:\\taken");
+    EXPECT_EQ(source.Text(), block);
+    target.Assign(std::u16string(300, u'g').c_str());
+    EXPECT_EQ(target.Capacity(), 520u) << "still grows by the inline step of 260";
+}
+
 using FixedPathStringDeathTest = FixedPathStringTest;
 
 TEST_F(FixedPathStringDeathTest, WritingPastTheInlineBlockEndsTheProcess) {

@@ -46,9 +46,9 @@ TEST_F(GuardedStringTest, ReserveFollowsTheGrowthTable) {
         std::uint32_t expected;
     };
     const Row rows[] = {
-        {0, 0, 64},       {0, 100, 100},     {64, 65, 128},     {64, 1024, 1024}, {100, 150, 200},
-        {1000, 1001, 2000}, {1023, 1024, 2046}, {1024, 1025, 2048}, {2048, 5000, 5000}, {2048, 2049, 3072},
-        {64, 64, 64},     {128, 10, 128},
+        {0, 0, 64},         {0, 100, 100},      {64, 65, 128},      {64, 1024, 1024},
+        {100, 150, 200},    {1000, 1001, 2000}, {1023, 1024, 2046}, {1024, 1025, 2048},
+        {2048, 5000, 5000}, {2048, 2049, 3072}, {64, 64, 64},       {128, 10, 128},
     };
     for (const Row& row : rows) {
         GuardedString s;
@@ -244,11 +244,16 @@ TEST_F(GuardedStringTest, AppendPathTable) {
         const char16_t* expected;
     };
     const Row rows[] = {
-        {u"C:\\dir", u"file", u"C:\\dir\\file"},     {u"C:\\dir\\", u"\\file", u"C:\\dir\\file"},
-        {u"C:/dir/", u"file", u"C:/dir/file"},       {u"C:", u"x\\", u"C:\\x\\"},
-        {u"C:\\dir", u"a\\b", u"C:\\dir\\a\\b"},     {u"C:\\dir", u"\\", u"C:\\dir\\"},
-        {u"C:\\dir", u"", u"C:\\dir"},               {u"C:\\dir", nullptr, u"C:\\dir"},
-        {u"", u"\\\\server\\share", u"server\\share"}, {u"C:\\dir", u"/\\//file", u"C:\\dir\\file"},
+        {u"C:\\dir", u"file", u"C:\\dir\\file"},
+        {u"C:\\dir\\", u"\\file", u"C:\\dir\\file"},
+        {u"C:/dir/", u"file", u"C:/dir/file"},
+        {u"C:", u"x\\", u"C:\\x\\"},
+        {u"C:\\dir", u"a\\b", u"C:\\dir\\a\\b"},
+        {u"C:\\dir", u"\\", u"C:\\dir\\"},
+        {u"C:\\dir", u"", u"C:\\dir"},
+        {u"C:\\dir", nullptr, u"C:\\dir"},
+        {u"", u"\\\\server\\share", u"server\\share"},
+        {u"C:\\dir", u"/\\//file", u"C:\\dir\\file"},
     };
     for (const Row& row : rows) {
         GuardedString s(row.target);
@@ -352,9 +357,8 @@ TEST_F(GuardedStringTest, TrimTrailingTable) {
         const char16_t* after;
     };
     const Row rows[] = {
-        {u"D:\\deploy\\", u"D:\\deploy"}, {u"D:\\deploy\\\\\\", u"D:\\deploy"}, {u"D:\\", u"D:"},
-        {u"\\\\\\", u""},                 {u"a\\\\b", u"a\\\\b"},              {u"D:\\deploy", u"D:\\deploy"},
-        {u"", u""},
+        {u"D:\\deploy\\", u"D:\\deploy"}, {u"D:\\deploy\\\\\\", u"D:\\deploy"}, {u"D:\\", u"D:"}, {u"\\\\\\", u""},
+        {u"a\\\\b", u"a\\\\b"},           {u"D:\\deploy", u"D:\\deploy"},       {u"", u""},
     };
     for (const Row& row : rows) {
         GuardedString s(row.before);

@@ -15,8 +15,8 @@ using testing::TOOL_PATH;
 using testing::UNINSTALL_KEY;
 
 const std::u16string FOUND = std::u16string(u"[INFO] installation path found: ") + INSTALL_FOLDER;
-const std::u16string WILL_RUN = std::u16string(u"[INFO] will run ") + TOOL_PATH +
-                                u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv\"";
+const std::u16string WILL_RUN =
+    std::u16string(u"[INFO] will run ") + TOOL_PATH + u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv\"";
 
 class LaunchSequenceTest : public ::testing::Test {
 protected:
@@ -56,9 +56,12 @@ TEST_F(LaunchSequenceTest, OutcomeTable) {
         {"tool missing",
          [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere"); },
          2,
-         {u"[INFO] installation path found: C:\\Elsewhere", u"[ERROR] C:\\Elsewhere\\installer\\kestrun.exe not found!"}},
-        {"patch missing", [] { sim::SetModuleFileName(u"D:\\x\\l.exe"); },
-         2, {FOUND, u"[ERROR] D:\\x\\patch.rkv not found!"}},
+         {u"[INFO] installation path found: C:\\Elsewhere",
+          u"[ERROR] C:\\Elsewhere\\installer\\kestrun.exe not found!"}},
+        {"patch missing",
+         [] { sim::SetModuleFileName(u"D:\\x\\l.exe"); },
+         2,
+         {FOUND, u"[ERROR] D:\\x\\patch.rkv not found!"}},
         {"only the legacy file, tool without version",
          [] {
              sim::SetModuleFileName(u"D:\\old\\l.exe");
@@ -67,11 +70,17 @@ TEST_F(LaunchSequenceTest, OutcomeTable) {
          2,
          {FOUND, sizeFailed, msg::VERSION_DEFAULTING, u"[ERROR] D:\\old\\patch.rkv not found!"}},
         {"start fails", [] { sim::ScriptTool({.startFails = true}); }, 5, {FOUND, WILL_RUN, msg::COULD_NOT_RUN}},
-        {"time-out", [] { sim::ScriptTool({.waitResult = 258}); }, 258,
+        {"time-out",
+         [] { sim::ScriptTool({.waitResult = 258}); },
+         258,
          {FOUND, WILL_RUN, u"[ERROR] WaitForSingleObject returned 258"}},
-        {"wait fails", [] { sim::ScriptTool({.waitResult = 0xFFFFFFFF}); }, 0xFFFFFFFF,
+        {"wait fails",
+         [] { sim::ScriptTool({.waitResult = 0xFFFFFFFF}); },
+         0xFFFFFFFF,
          {FOUND, WILL_RUN, u"[ERROR] WaitForSingleObject returned -1"}},
-        {"tool fails", [] { sim::ScriptTool({.exitCode = 0xC0000005}); }, 0xC0000005,
+        {"tool fails",
+         [] { sim::ScriptTool({.exitCode = 0xC0000005}); },
+         0xC0000005,
          {FOUND, WILL_RUN, u"[ERROR] " + tool + u" returned -1073741819"}},
         {"legacy file present, version unreadable, tool succeeds",
          [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
@@ -108,8 +117,7 @@ TEST_F(LaunchSequenceTest, LegacyToolGetsTheOldFileAndTheScriptFolder) {
     sim::SetFileVersion(TOOL_PATH, 0x00060006, 0x001100FD);
     EXPECT_EQ(RunLaunchSequence(), 0u);
     ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].parameters,
-              u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\"");
+    EXPECT_EQ(sim::Launches()[0].parameters, u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\"");
 }
 
 TEST_F(LaunchSequenceTest, LauncherInADriveRoot) {

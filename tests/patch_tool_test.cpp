@@ -57,9 +57,9 @@ TEST_F(RunPatchToolTest, LaunchRecordAndParameters) {
         EXPECT_EQ(launch.nShow, platform::SW_SHOW);
         EXPECT_TRUE(launch.hwndNull);
         EXPECT_TRUE(launch.otherFieldsZero);
-        EXPECT_EQ(LogBytes(), LogOf({std::u16string(u"[INFO] will run ") + TOOL_PATH + u" with parameters :\n\t " +
-                                         row.parameters,
-                                     msg::TOOL_SUCCEEDED}));
+        EXPECT_EQ(LogBytes(),
+                  LogOf({std::u16string(u"[INFO] will run ") + TOOL_PATH + u" with parameters :\n\t " + row.parameters,
+                         msg::TOOL_SUCCEEDED}));
     }
 }
 
@@ -81,8 +81,11 @@ TEST_F(RunPatchToolTest, OutcomesAndTheirMessages) {
         {"exit 1", {.exitCode = 1}, 1, u"[ERROR] " + tool + u" returned 1", 1},
         {"exit 0xC0000005", {.exitCode = 0xC0000005}, 0xC0000005, u"[ERROR] " + tool + u" returned -1073741819", 1},
         {"exit 0xFFFFFFFF", {.exitCode = 0xFFFFFFFF}, 0xFFFFFFFF, u"[ERROR] " + tool + u" returned -1", 1},
-        {"exit code unreadable", {.exitCode = 7, .exitCodeFails = true, .exitCodeError = 6}, 0xFFFFFFFF,
-         u"[ERROR] GetExitCodeProcess failed! GetLastError: 6", 1},
+        {"exit code unreadable",
+         {.exitCode = 7, .exitCodeFails = true, .exitCodeError = 6},
+         0xFFFFFFFF,
+         u"[ERROR] GetExitCodeProcess failed! GetLastError: 6",
+         1},
     };
     for (const Row& row : rows) {
         SetUp();

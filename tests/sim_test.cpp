@@ -257,9 +257,9 @@ struct OpenRow {
     const char* what;
     std::u16string path;
     DWORD access, disposition;
-    DWORD error;       // 0: opens
-    DWORD lastError;   // on success
-    std::string after; // the file's bytes afterwards
+    DWORD error;        // 0: opens
+    DWORD lastError;    // on success
+    std::string after;  // the file's bytes afterwards
 };
 
 TEST_F(SimTest, CreateFileDispositionsAndErrors) {

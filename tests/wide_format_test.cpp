@@ -40,7 +40,9 @@ TEST(WideFormatTest, Conversions) {
         {u"returned %d", {258u}, u"returned 258"},
         {u"Orvane.Launcher-%s-%d.txt", {u"-1", 4242}, u"Orvane.Launcher--1-4242.txt"},
         {u"%s%s", {u"a", u"b"}, u"ab"},
-        {u"run %s with :\n\t %s", {u"C:\\x.exe", u" /encfile \"D:\\p\""}, u"run C:\\x.exe with :\n\t  /encfile \"D:\\p\""},
+        {u"run %s with :\n\t %s",
+         {u"C:\\x.exe", u" /encfile \"D:\\p\""},
+         u"run C:\\x.exe with :\n\t  /encfile \"D:\\p\""},
         {u"100%% %x %", {}, u"100%% %x %"},
         {u"%s and %d", {}, u" and "},
         {u"%d", {u"text"}, u""},
@@ -71,9 +73,7 @@ TEST(WideFormatTest, BoundedPassRefusesAZeroSizeAndTerminatesWhatFits) {
 
 class CollectingSink final : public FormatSink {
 public:
-    void Put(const char16_t* units, std::uint32_t count) override {
-        pieces.emplace_back(units, count);
-    }
+    void Put(const char16_t* units, std::uint32_t count) override { pieces.emplace_back(units, count); }
     std::vector<std::u16string> pieces;
 };
 

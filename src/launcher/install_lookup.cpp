@@ -18,8 +18,7 @@ void MakeEmpty(GuardedString& result) {
 
 /// The status of a query by the rules for a string value: its own error, 13 for another type,
 /// an odd byte count or a missing terminator; a value of zero bytes is the empty text.
-platform::LONG Validate(platform::LONG queryStatus, platform::DWORD type, platform::DWORD byteCount,
-                        char16_t* chars) {
+platform::LONG Validate(platform::LONG queryStatus, platform::DWORD type, platform::DWORD byteCount, char16_t* chars) {
     if (queryStatus != 0) return queryStatus;
     if (type != platform::REG_SZ && type != platform::REG_EXPAND_SZ) return platform::ERROR_INVALID_DATA;
     if (byteCount == 0) {

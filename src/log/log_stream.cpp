@@ -140,17 +140,11 @@ bool LogStream::Open(const char16_t* path) {
         const bool examined = ReadStart(opened, start, count);
         platform::CloseHandle(opened);
         switch (examined ? Classify(start, count) : FileStart::Other) {
-            case FileStart::Empty:
-                writeMark = true;
-                break;
-            case FileStart::Utf16LEMark:
-                encoding = LogEncoding::Utf16LE;
-                break;
-            case FileStart::Utf16BEMark:
-                return false;
+            case FileStart::Empty: writeMark = true; break;
+            case FileStart::Utf16LEMark: encoding = LogEncoding::Utf16LE; break;
+            case FileStart::Utf16BEMark: return false;
             case FileStart::Utf8Mark:
-            case FileStart::Other:
-                break;
+            case FileStart::Other: break;
         }
     }
     opened = OpenForAppend(path, platform::GENERIC_WRITE);

@@ -15,12 +15,6 @@ namespace {
 
 unsigned char* BlockStart(char16_t* data) { return reinterpret_cast<unsigned char*>(data) - block::CHARACTERS; }
 
-std::uint32_t ReadWord(const unsigned char* at) {
-    std::uint32_t word;
-    std::memcpy(&word, at, sizeof word);
-    return word;
-}
-
 void WriteWord(unsigned char* at, std::uint32_t word) { std::memcpy(at, &word, sizeof word); }
 
 unsigned char* TrailingGuard(unsigned char* start, std::uint32_t capacity) {
@@ -40,12 +34,7 @@ std::uint32_t TextLength(const char16_t* text) {
 
 // ---- storage -------------------------------------------------------------------------------
 
-StringDescriptor* GuardedString::Descriptor() const {
-    if (data == nullptr) return nullptr;
-    StringDescriptor* descriptor;
-    std::memcpy(&descriptor, BlockStart(data) + block::DESCRIPTOR, sizeof descriptor);
-    return descriptor;
-}
+void BrokenStringInvariant() { platform::FatalStop(); }
 
 const char16_t* GuardedString::Text() const { return data != nullptr ? data : EMPTY_TEXT; }
 
@@ -151,16 +140,6 @@ bool GuardedString::MoveToBlock(StringDescriptor* d, std::uint32_t n) {
     return true;
 }
 
-void GuardedString::CheckIntegrity() const {
-    const StringDescriptor* d = Descriptor();
-    if (d == nullptr) return;
-    const unsigned char* start = BlockStart(data);
-    if (ReadWord(start + block::FIRST_GUARD) != GUARD_WORD || ReadWord(start + block::SECOND_GUARD) != GUARD_WORD ||
-        ReadWord(start + block::CHARACTERS + 2 * static_cast<std::size_t>(d->capacity) + 2) != GUARD_WORD) {
-        platform::FatalStop();
-    }
-}
-
 void GuardedString::FreeBuffer() {
     CheckIntegrity();
     FreeBufferUnchecked();
@@ -238,8 +217,11 @@ GuardedString& GuardedString::TakeOver(GuardedString& source) {
     if (&source == this) return *this;
     const StringDescriptor* sd = source.Descriptor();
     // Only a block that DefaultMemMgr owns and whose descriptor lives on the heap can change
-    // hands: a descriptor embedded in another object (a FixedPathString's) would dangle.
-    if (sd != nullptr && sd->manager == &DefaultMemMgr && sd->descriptorOnHeap) {
+    // hands: a descriptor embedded in another object (a FixedPathString's) would dangle. Nor does
+    // a FixedPathString adopt one: it keeps its own descriptor for life, so it copies.
+    const StringDescriptor* own = Descriptor();
+    const bool keepsOwnDescriptor = own != nullptr && !own->descriptorOnHeap;
+    if (sd != nullptr && sd->manager == &DefaultMemMgr && sd->descriptorOnHeap && !keepsOwnDescriptor) {
         FreeBufferUnchecked();
         data = source.data;
         source.data = nullptr;
@@ -251,7 +233,7 @@ GuardedString& GuardedString::TakeOver(GuardedString& source) {
     return *this;
 }
 
-void GuardedString::Append(const char16_t* text, std::uint32_t count) {
+void GuardedString::AppendGrowing(const char16_t* text, std::uint32_t count) {
     if (text == nullptr) return;
     if (count == TO_TERMINATOR) count = TextLength(text);
     if (count == 0) return;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "strings/string_block.h"
 #include "strings/wide_format.h"
@@ -94,6 +95,11 @@ protected:
     char16_t* data = nullptr;
 
 private:
+    /// The general form of Append, which the inline one falls back to when the block needs room.
+    void AppendGrowing(const char16_t* text, std::uint32_t count);
+    /// Guards of the block that `d` describes.
+    bool GuardsIntact(const StringDescriptor* d) const;
+
     /// SetCapacity's work once the descriptor is known: the block `d` describes (if `data` has
     /// it) moves into a block of exactly `n` characters from `d`'s manager.
     bool MoveToBlock(StringDescriptor* d, std::uint32_t n);
@@ -106,5 +112,50 @@ GuardedString Concat(const GuardedString& s, const char16_t* text);
 
 /// Counts the characters before `text`'s terminator (0 for null).
 std::uint32_t TextLength(const char16_t* text);
+
+// Appending into a block that has room is the hot path of every path and message the system
+// builds, so it is inline; it does all that the general form does: copy, terminator, length and
+// the guard test.
+
+inline StringDescriptor* GuardedString::Descriptor() const {
+    if (data == nullptr) return nullptr;
+    StringDescriptor* descriptor;
+    std::memcpy(&descriptor, reinterpret_cast<const unsigned char*>(data) - block::CHARACTERS + block::DESCRIPTOR,
+                sizeof descriptor);
+    return descriptor;
+}
+
+inline bool GuardedString::GuardsIntact(const StringDescriptor* d) const {
+    const auto* start = reinterpret_cast<const unsigned char*>(data) - block::CHARACTERS;
+    std::uint32_t first;
+    std::uint32_t second;
+    std::uint32_t trailing;
+    std::memcpy(&first, start + block::FIRST_GUARD, sizeof first);
+    std::memcpy(&second, start + block::SECOND_GUARD, sizeof second);
+    std::memcpy(&trailing, reinterpret_cast<const unsigned char*>(data + d->capacity + 1), sizeof trailing);
+    return first == GUARD_WORD && second == GUARD_WORD && trailing == GUARD_WORD;
+}
+
+[[noreturn]] void BrokenStringInvariant();
+
+inline void GuardedString::CheckIntegrity() const {
+    const StringDescriptor* d = Descriptor();
+    if (d != nullptr && !GuardsIntact(d)) BrokenStringInvariant();
+}
+
+inline void GuardedString::Append(const char16_t* text, std::uint32_t count) {
+    StringDescriptor* d = Descriptor();
+    if (text != nullptr && count != TO_TERMINATOR && d != nullptr && d->length <= d->capacity &&
+        count <= d->capacity - d->length) {
+        if (count == 0) return;
+        char16_t* end = data + d->length;
+        std::memcpy(end, text, 2 * static_cast<std::size_t>(count));
+        end[count] = 0;
+        d->length += count;
+        if (!GuardsIntact(d)) BrokenStringInvariant();
+        return;
+    }
+    AppendGrowing(text, count);
+}
 
 }  // namespace orvane

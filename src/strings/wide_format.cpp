@@ -1,6 +1,7 @@
 #include "strings/wide_format.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace orvane {
 
@@ -40,13 +41,10 @@ class BoundedSink final : public FormatSink {
 public:
     BoundedSink(char16_t* buffer, std::uint32_t room) : out(buffer), room(room) {}
     void Put(const char16_t* units, std::uint32_t count) override {
-        for (std::uint32_t i = 0; i < count; ++i) {
-            if (used == room) {
-                truncated = true;
-                return;
-            }
-            out[used++] = units[i];
-        }
+        const std::uint32_t fits = count < room - used ? count : room - used;
+        std::memcpy(out + used, units, 2 * static_cast<std::size_t>(fits));
+        used += fits;
+        if (fits < count) truncated = true;
     }
     char16_t* out;
     std::uint32_t room;

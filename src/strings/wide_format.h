@@ -15,9 +15,9 @@ struct FormatArg {
     std::int32_t integer = 0;
 
     constexpr FormatArg() = default;
-    constexpr FormatArg(const char16_t* t) : kind(Kind::Text), text(t) {}  // NOLINT(google-explicit-constructor)
+    constexpr FormatArg(const char16_t* t) : kind(Kind::Text), text(t) {}     // NOLINT(google-explicit-constructor)
     constexpr FormatArg(std::int32_t i) : kind(Kind::Integer), integer(i) {}  // NOLINT(google-explicit-constructor)
-    constexpr FormatArg(std::uint32_t u)  // NOLINT(google-explicit-constructor)
+    constexpr FormatArg(std::uint32_t u)                                      // NOLINT(google-explicit-constructor)
         : kind(Kind::Integer), integer(static_cast<std::int32_t>(u)) {}
 };
 

@@ -86,8 +86,9 @@ int wmain(int, wchar_t**) {
     CloseHandle(child.hProcess);
 
     char line[64];
-    const int lineLength = std::snprintf(line, sizeof(line), "0x%08lX %lu %ld\n", static_cast<unsigned long>(exitCode),
-                                         static_cast<unsigned long>(exitCode), static_cast<long>(static_cast<LONG>(exitCode)));
+    const int lineLength =
+        std::snprintf(line, sizeof(line), "0x%08lX %lu %ld\n", static_cast<unsigned long>(exitCode),
+                      static_cast<unsigned long>(exitCode), static_cast<long>(static_cast<LONG>(exitCode)));
     Print(STD_OUTPUT_HANDLE, line, lineLength);
     return 0;
 }

@@ -89,8 +89,8 @@ void BesideMe(const wchar_t* name, wchar_t* out, DWORD outChars) {
 bool ReadControlFile(const wchar_t* name, char* bytes, DWORD capacity) {
     wchar_t path[MAX_PATH * 4];
     BesideMe(name, path, MAX_PATH * 4);
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
@@ -231,8 +231,8 @@ void WriteRecord() {
     }
     int bytes = WideCharToMultiByte(CP_UTF8, 0, g_record.chars, static_cast<int>(g_record.length), utf8, capacity,
                                     nullptr, nullptr);
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         HeapFree(GetProcessHeap(), 0, utf8);
         return;

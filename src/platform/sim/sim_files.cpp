@@ -128,7 +128,7 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
     m.files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0};
     // As on Windows: success over an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
     SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
-                                                                                          : ERROR_SUCCESS);
+                                                                                        : ERROR_SUCCESS);
     return reinterpret_cast<HANDLE>(value);
 }
 

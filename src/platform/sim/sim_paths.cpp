@@ -129,13 +129,14 @@ ResolvedPath Resolve(const char16_t* path, bool requireVolume) {
         r.error = p.error;
         return r;
     }
-    std::string volumeHost = M().root + "/" +
-                             (p.unc ? "UNC/" + Utf8(p.server) + "/" + Utf8(p.share) : Utf8(std::u16string{p.letter}));
+    std::string volumeHost =
+        M().root + "/" + (p.unc ? "UNC/" + Utf8(p.server) + "/" + Utf8(p.share) : Utf8(std::u16string{p.letter}));
     r.full = p.Volume() + u"\\";
     r.host = volumeHost;
     for (std::size_t i = 0; i < p.parts.size(); ++i) {
         if (i + 1 == p.parts.size()) r.hostParent = r.host;
-        r.full += (i == 0 ? u"" : u"\\") + p.parts[i];
+        if (i != 0) r.full += u'\\';
+        r.full += p.parts[i];
         r.host += "/" + Utf8(p.parts[i]);
     }
     r.isRoot = p.parts.empty();

@@ -133,7 +133,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     m.launches.push_back(launch);
 
     info->hProcess = nullptr;
-    DWORD startError = injected                                   ? error
+    DWORD startError = injected                                    ? error
                        : info->cbSize != sizeof(SHELLEXECUTEINFOW) ? ERROR_ACCESS_DENIED
                        : info->lpFile == nullptr                   ? ERROR_FILE_NOT_FOUND
                        : m.script.startFails                       ? m.script.startError

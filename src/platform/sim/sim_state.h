@@ -17,11 +17,11 @@ namespace sim::detail {
 
 /// A Windows path mapped onto the real root folder.
 struct ResolvedPath {
-    DWORD error = 0;             ///< 0 when the path could be mapped (and its volume exists, if asked)
-    std::u16string full;         ///< canonical Windows form: "C:\a\b", "\\server\share\a"
-    std::string host;            ///< the real path
-    std::string hostParent;      ///< the real path of the parent folder; empty for a volume root
-    bool isRoot = false;         ///< names the drive or share root itself
+    DWORD error = 0;         ///< 0 when the path could be mapped (and its volume exists, if asked)
+    std::u16string full;     ///< canonical Windows form: "C:\a\b", "\\server\share\a"
+    std::string host;        ///< the real path
+    std::string hostParent;  ///< the real path of the parent folder; empty for a volume root
+    bool isRoot = false;     ///< names the drive or share root itself
     bool trailingSeparator = false;
 };
 
@@ -147,7 +147,7 @@ struct Machine {
     int preciseClockReads = 0;
     int plainClockReads = 0;
 
-    std::map<std::u16string, VersionSpec> versions;  // by canonical path
+    std::map<std::u16string, VersionSpec> versions;       // by canonical path
     std::map<const void*, std::u16string> versionBlocks;  // blocks GetFileVersionInfoW filled
     int versionSizeCalls = 0;
 };

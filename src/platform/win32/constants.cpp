@@ -11,6 +11,7 @@
 #include "platform/types.h"
 #include "platform/version.h"
 
+// clang-format off
 #define PLATFORM_CONSTANTS(X)                                                                     \
     X(TRUE) X(FALSE)                                                                              \
     X(ERROR_SUCCESS) X(ERROR_FILE_NOT_FOUND) X(ERROR_PATH_NOT_FOUND) X(ERROR_ACCESS_DENIED)       \
@@ -39,3 +40,4 @@ PLATFORM_CONSTANTS(COPY)
 #define SAME_VALUE(name) static_assert(ours_##name == (name), #name " differs from Windows");
 PLATFORM_CONSTANTS(SAME_VALUE)
 #undef SAME_VALUE
+// clang-format on

@@ -5,7 +5,7 @@
 #include <cstddef>
 
 // The launch record goes to the shell as it is, so it must be Windows' record byte for byte.
-#define SAME_FIELD(ours, theirs)                                                                   \
+#define SAME_FIELD(ours, theirs)                                                                          \
     static_assert(offsetof(platform::SHELLEXECUTEINFOW, ours) == offsetof(::SHELLEXECUTEINFOW, theirs) && \
                   sizeof(platform::SHELLEXECUTEINFOW::ours) == sizeof(::SHELLEXECUTEINFOW::theirs))
 static_assert(sizeof(platform::SHELLEXECUTEINFOW) == sizeof(::SHELLEXECUTEINFOW));

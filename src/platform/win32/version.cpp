@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#define SAME_FIELD(field)                                                                         \
+#define SAME_FIELD(field) \
     static_assert(offsetof(platform::VS_FIXEDFILEINFO, field) == offsetof(::VS_FIXEDFILEINFO, field))
 static_assert(sizeof(platform::VS_FIXEDFILEINFO) == sizeof(::VS_FIXEDFILEINFO));
 static_assert(alignof(platform::VS_FIXEDFILEINFO) == alignof(::VS_FIXEDFILEINFO));
