@@ -876,8 +876,7 @@ TEST_F(SimDeathTest, AChildProcessThatResetsLeavesTheParentsFilesAlone) {
 TEST_F(SimDeathTest, FreeingABlockTheHeapDoesNotOwnStops) {
     EXPECT_DEATH(
         {
-            void* block = GeneralAlloc(8);
-            GeneralFree(block);
+            void* block = RuntimeAlloc(8);
             GeneralFree(block);
         },
         "does not own");

@@ -1,8 +1,9 @@
 // The two heaps over malloc/realloc/free, with counters and injected failures. Blocks outlive
 // a Reset (process-wide strings are built before any test), so each block carries a small tag
 // in front of it with its heap and the generation it was handed out in; only blocks of the
-// current generation count as live. The tag keeps the books in O(1), so benchmarks that run on
-// this heap measure the strings, not the bookkeeping.
+// current generation count as live. The tags keep the books in O(1), so benchmarks that run on
+// this heap measure the strings, not the bookkeeping; they are also chained, so that a block
+// left behind by a fatal stop stays reachable for leak checkers instead of counting as lost.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,17 +13,36 @@
 
 namespace {
 
-struct Heap {
-    std::uint32_t mark;  // written into every tag of this heap
-    int live = 0;
-};
-
 struct alignas(16) Tag {
     std::uint32_t mark;
     std::uint32_t generation;
+    Tag* previous;
+    Tag* next;
 };
 constexpr std::size_t TAG_SIZE = sizeof(Tag);
-static_assert(TAG_SIZE == 16, "blocks stay aligned as malloc's");
+static_assert(TAG_SIZE % 16 == 0, "blocks stay aligned as malloc's");
+
+struct Heap {
+    std::uint32_t mark;  // written into every tag of this heap
+    int live = 0;
+    Tag* first = nullptr;
+
+    void Link(Tag* tag) {
+        tag->previous = nullptr;
+        tag->next = first;
+        if (first != nullptr) first->previous = tag;
+        first = tag;
+    }
+    /// Points the neighbours at `tag`, after it was unlinked or moved by realloc.
+    void Relink(Tag* tag) {
+        (tag->previous != nullptr ? tag->previous->next : first) = tag;
+        if (tag->next != nullptr) tag->next->previous = tag;
+    }
+    void Unlink(Tag* tag) {
+        (tag->previous != nullptr ? tag->previous->next : first) = tag->next;
+        if (tag->next != nullptr) tag->next->previous = tag->previous;
+    }
+};
 constexpr std::uint32_t FREED = 0xDEADDEAD;
 
 struct Heaps {
@@ -67,7 +87,8 @@ Tag* Owned(Heap& heap, void* block, const char* what) {
 void* Allocate(Heap& heap, platform::DWORD size) {
     auto* tag = static_cast<Tag*>(std::malloc(TAG_SIZE + size));
     if (tag == nullptr) return nullptr;
-    *tag = Tag{heap.mark, H().generation};
+    *tag = Tag{heap.mark, H().generation, nullptr, nullptr};
+    heap.Link(tag);
     ++heap.live;
     return BlockOf(tag);
 }
@@ -76,6 +97,7 @@ void Release(Heap& heap, void* block, const char* what) {
     if (block == nullptr) return;
     Tag* tag = Owned(heap, block, what);
     if (tag->generation == H().generation) --heap.live;
+    heap.Unlink(tag);
     tag->mark = FREED;
     std::free(tag);
 }
@@ -133,7 +155,9 @@ void* RuntimeRealloc(void* block, DWORD size) {
     }
     // A failed realloc leaves the block and its tag as they were.
     auto* moved = static_cast<Tag*>(std::realloc(TagOf(block), TAG_SIZE + size));
-    return moved == nullptr ? nullptr : BlockOf(moved);
+    if (moved == nullptr) return nullptr;
+    h.runtime.Relink(moved);
+    return BlockOf(moved);
 }
 
 void RuntimeFree(void* block) {
