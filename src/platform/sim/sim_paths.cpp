@@ -129,15 +129,20 @@ ResolvedPath Resolve(const char16_t* path, bool requireVolume) {
         r.error = p.error;
         return r;
     }
-    std::string volumeHost =
-        M().root + "/" + (p.unc ? "UNC/" + Utf8(p.server) + "/" + Utf8(p.share) : Utf8(std::u16string{p.letter}));
+    // Appended piece by piece: GCC 12 at -O3 reports a false -Wrestrict for "literal" + string&&.
+    std::string volumeHost = M().root;
+    if (p.unc) {
+        volumeHost.append("/UNC/").append(Utf8(p.server)).append("/").append(Utf8(p.share));
+    } else {
+        volumeHost.append("/").append(Utf8(std::u16string{p.letter}));
+    }
     r.full = p.Volume() + u"\\";
     r.host = volumeHost;
     for (std::size_t i = 0; i < p.parts.size(); ++i) {
         if (i + 1 == p.parts.size()) r.hostParent = r.host;
         if (i != 0) r.full += u'\\';
         r.full += p.parts[i];
-        r.host += "/" + Utf8(p.parts[i]);
+        r.host.append("/").append(Utf8(p.parts[i]));
     }
     r.isRoot = p.parts.empty();
     r.trailingSeparator = p.trailing;
