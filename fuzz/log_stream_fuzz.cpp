@@ -33,47 +33,23 @@ Start Classify(bool exists, bool readable, const std::string& bytes) {
     return Start::Other;
 }
 
-void PutUtf8(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 /// One flushed piece of text as the file stores it. A pair is one code point only within the
 /// piece: a flush between its halves leaves two unpaired surrogates, each U+FFFD.
 std::string Encode(const std::u16string& piece, bool utf16) {
     std::string out;
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-        const char16_t unit = piece[i];
-        if (utf16) {
-            if (unit == u'\n') out += std::string("\r\0", 2);
-            out += static_cast<char>(unit & 0xFF);
-            out += static_cast<char>(unit >> 8);
-            continue;
+    if (!utf16) {
+        // The simulation's UTF-8 (pairs joined, lone surrogates as U+FFFD), then CR before each
+        // LF: byte 0x0A never occurs inside a multi-byte sequence.
+        for (const char byte : sim::Utf8(piece)) {
+            if (byte == '\n') out += '\r';
+            out += byte;
         }
-        if (unit == u'\n') {
-            out += "\r\n";
-        } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < piece.size() && piece[i + 1] >= 0xDC00 &&
-                   piece[i + 1] <= 0xDFFF) {
-            PutUtf8(0x10000 + ((unit - 0xD800) << 10) + (piece[i + 1] - 0xDC00), out);
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            PutUtf8(0xFFFD, out);
-        } else {
-            PutUtf8(unit, out);
-        }
+        return out;
+    }
+    for (const char16_t unit : piece) {
+        if (unit == u'\n') out += std::string("\r\0", 2);
+        out += static_cast<char>(unit & 0xFF);
+        out += static_cast<char>(unit >> 8);
     }
     return out;
 }

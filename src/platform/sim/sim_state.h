@@ -83,7 +83,7 @@ struct OpenKey {
     DWORD access = 0;
 };
 
-struct VersionSpec {
+struct VersionEntry {
     bool hasVersion = false;
     DWORD versionMS = 0, versionLS = 0;
     VersionFailure failure = VersionFailure::None;
@@ -147,7 +147,7 @@ struct Machine {
     int preciseClockReads = 0;
     int plainClockReads = 0;
 
-    std::map<std::u16string, VersionSpec> versions;       // by canonical path
+    std::map<std::u16string, VersionEntry> versions;      // by canonical path
     std::map<const void*, std::u16string> versionBlocks;  // blocks GetFileVersionInfoW filled
     int versionSizeCalls = 0;
 };

@@ -25,24 +25,24 @@ std::uint16_t GetWord(const std::uint8_t* at) {
 }
 
 // ShortRecord reports the length given as its `error` (below 52), so tests can pick it.
-std::uint16_t RecordLength(const VersionSpec& spec) {
-    if (spec.failure != VersionFailure::ShortRecord) return sizeof(platform::VS_FIXEDFILEINFO);
-    return static_cast<std::uint16_t>(std::min<DWORD>(spec.error, sizeof(platform::VS_FIXEDFILEINFO) - 1));
+std::uint16_t RecordLength(const VersionEntry& entry) {
+    if (entry.failure != VersionFailure::ShortRecord) return sizeof(platform::VS_FIXEDFILEINFO);
+    return static_cast<std::uint16_t>(std::min<DWORD>(entry.error, sizeof(platform::VS_FIXEDFILEINFO) - 1));
 }
 
-void BuildResource(const VersionSpec& spec, std::uint8_t* out) {
+void BuildResource(const VersionEntry& entry, std::uint8_t* out) {
     std::memset(out, 0, RESOURCE_SIZE);
     PutWord(out, ROOT_LENGTH);
-    PutWord(out + 2, RecordLength(spec));
+    PutWord(out + 2, RecordLength(entry));
     PutWord(out + 4, 0);
     std::memcpy(out + 6, ROOT_KEY, sizeof ROOT_KEY);
     platform::VS_FIXEDFILEINFO fixed{};
     fixed.dwSignature = 0xFEEF04BD;
     fixed.dwStrucVersion = 0x00010000;
-    fixed.dwFileVersionMS = spec.versionMS;
-    fixed.dwFileVersionLS = spec.versionLS;
-    fixed.dwProductVersionMS = spec.versionMS;
-    fixed.dwProductVersionLS = spec.versionLS;
+    fixed.dwFileVersionMS = entry.versionMS;
+    fixed.dwFileVersionLS = entry.versionLS;
+    fixed.dwProductVersionMS = entry.versionMS;
+    fixed.dwProductVersionLS = entry.versionLS;
     fixed.dwFileFlagsMask = 0x3F;
     fixed.dwFileOS = 0x00040004;  // VOS_NT_WINDOWS32
     fixed.dwFileType = 1;         // VFT_APP
@@ -53,7 +53,7 @@ void BuildResource(const VersionSpec& spec, std::uint8_t* out) {
 struct Lookup {
     DWORD error = 0;
     std::u16string path;
-    VersionSpec spec;
+    VersionEntry entry;
 };
 
 Lookup Find(const char16_t* file, VersionFailure stage) {
@@ -70,10 +70,10 @@ Lookup Find(const char16_t* file, VersionFailure stage) {
     }
     found.path = r.full;
     auto it = M().versions.find(r.full);
-    if (it != M().versions.end()) found.spec = it->second;
-    if (found.spec.failure == stage) {
-        found.error = found.spec.error;
-    } else if (!found.spec.hasVersion || kind != Kind::File) {
+    if (it != M().versions.end()) found.entry = it->second;
+    if (found.entry.failure == stage) {
+        found.error = found.entry.error;
+    } else if (!found.entry.hasVersion || kind != Kind::File) {
         found.error = platform::ERROR_RESOURCE_DATA_NOT_FOUND;
     }
     return found;
@@ -87,16 +87,16 @@ namespace sim {
 using namespace detail;
 
 void SetFileVersion(const std::u16string& windowsPath, DWORD versionMS, DWORD versionLS) {
-    VersionSpec& spec = M().versions[Resolve(windowsPath.c_str(), false).full];
-    spec.hasVersion = true;
-    spec.versionMS = versionMS;
-    spec.versionLS = versionLS;
+    VersionEntry& entry = M().versions[Resolve(windowsPath.c_str(), false).full];
+    entry.hasVersion = true;
+    entry.versionMS = versionMS;
+    entry.versionLS = versionLS;
 }
 
 void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD error) {
-    VersionSpec& spec = M().versions[Resolve(windowsPath.c_str(), false).full];
-    spec.failure = stage;
-    spec.error = error;
+    VersionEntry& entry = M().versions[Resolve(windowsPath.c_str(), false).full];
+    entry.failure = stage;
+    entry.error = error;
 }
 
 int VersionSizeCalls() { return M().versionSizeCalls; }
@@ -133,7 +133,7 @@ BOOL GetFileVersionInfoW(const char16_t* file, DWORD /*handle*/, DWORD size, voi
         SetLastError(found.error);
         return FALSE;
     }
-    BuildResource(found.spec, static_cast<std::uint8_t*>(data));
+    BuildResource(found.entry, static_cast<std::uint8_t*>(data));
     M().versionBlocks[data] = found.path;
     return TRUE;
 }
@@ -148,8 +148,9 @@ BOOL VerQueryValueW(const void* block, const char16_t* subBlock, void** buffer, 
     if (block == nullptr || buffer == nullptr || length == nullptr) return fail(ERROR_INVALID_PARAMETER);
     Machine& m = M();
     if (auto filled = m.versionBlocks.find(block); filled != m.versionBlocks.end()) {
-        auto spec = m.versions.find(filled->second);
-        if (spec != m.versions.end() && spec->second.failure == VersionFailure::Query) return fail(spec->second.error);
+        auto entry = m.versions.find(filled->second);
+        if (entry != m.versions.end() && entry->second.failure == VersionFailure::Query)
+            return fail(entry->second.error);
     }
     const auto* bytes = static_cast<const std::uint8_t*>(block);
     if (GetWord(bytes) < ROOT_LENGTH || std::memcmp(bytes + 6, ROOT_KEY, sizeof ROOT_KEY) != 0) {
