@@ -1,21 +1,28 @@
-// Runs a command line once and prints the child's whole 32-bit exit code and how long it took.
+// Runs a command line and prints the child's whole 32-bit exit code, which a shell would cut to
+// its low 8 bits. Built twice:
 //
-//   timed_runner <command line>
+//   exit_code_runner <command line>   prints  0x<8 hex digits> <unsigned decimal> <signed decimal>
+//   timed_runner <command line>       prints that line, then
+//                                     elapsed_us=<N> created=<T> exited=<T>
 //
-// Everything after the runner's own name goes unchanged to CreateProcessW. On success it prints
-// two lines and exits with 0:
-//   0x<8 hex digits> <unsigned decimal> <signed decimal>
-//   elapsed_us=<N> created=<T> exited=<T>
-// elapsed_us is the wall time from just before CreateProcessW to the return of the wait (what a
-// deployment system that starts the program and waits for it would see); created and exited are
-// the child's own creation and exit times from GetProcessTimes, in FILETIME ticks (100 ns since
-// 1601, UTC), so the moment of its end can be set against other time stamps such as a file's.
-// It exits with 2 when no command was given and with 1 when the child could not be started or
-// awaited (a message then goes to stderr).
+// Everything after the runner's own name goes unchanged to CreateProcessW. elapsed_us is the wall
+// time from just before CreateProcessW to the return of the wait (what a deployment system that
+// starts the program and waits for it would see); created and exited are the child's own creation
+// and exit times from GetProcessTimes, in FILETIME ticks (100 ns since 1601, UTC), so that its end
+// can be set against other time stamps such as a file's. The runner exits with 0 on success, 2
+// when no command was given and 1 when the child could not be started or awaited (a message then
+// goes to stderr).
 
 #include <windows.h>
 
 #include <cstdio>
+
+#ifndef RUNNER_TIMED
+#define RUNNER_TIMED 0
+#endif
+#ifndef RUNNER_NAME
+#define RUNNER_NAME "exit_code_runner"
+#endif
 
 namespace {
 
@@ -26,7 +33,7 @@ void Print(DWORD stream, const char* text, int length) {
 
 int Fail(const char* what) {
     char line[128];
-    const int length = std::snprintf(line, sizeof(line), "timed_runner: %s failed, error %lu\n", what,
+    const int length = std::snprintf(line, sizeof(line), RUNNER_NAME ": %s failed, error %lu\n", what,
                                      static_cast<unsigned long>(GetLastError()));
     Print(STD_ERROR_HANDLE, line, length);
     return 1;
@@ -60,11 +67,11 @@ unsigned long long Ticks(const FILETIME& time) {
 int wmain(int, wchar_t**) {
     const wchar_t* rest = AfterProgramName(GetCommandLineW());
     if (*rest == L'\0') {
-        static constexpr char usage[] = "usage: timed_runner <command line>\n";
+        static constexpr char usage[] = "usage: " RUNNER_NAME " <command line>\n";
         Print(STD_ERROR_HANDLE, usage, sizeof(usage) - 1);
         return 2;
     }
-    // CreateProcessW may write into the command line it is given.
+    // CreateProcessW may write into the command line it is given; the process's own is not ours.
     const int length = lstrlenW(rest);
     auto* command = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, (length + 1) * sizeof(wchar_t)));
     if (command == nullptr) {
@@ -96,18 +103,22 @@ int wmain(int, wchar_t**) {
     FILETIME exited;
     FILETIME kernel;
     FILETIME user;
-    if (!GetProcessTimes(child.hProcess, &created, &exited, &kernel, &user)) {
+    if (RUNNER_TIMED && !GetProcessTimes(child.hProcess, &created, &exited, &kernel, &user)) {
         return Fail("GetProcessTimes");
     }
     CloseHandle(child.hProcess);
 
-    const unsigned long long elapsedUs = static_cast<unsigned long long>(ended.QuadPart - started.QuadPart) *
-                                         1000000ull / static_cast<unsigned long long>(frequency.QuadPart);
     char text[192];
-    const int textLength =
-        std::snprintf(text, sizeof(text), "0x%08lX %lu %ld\nelapsed_us=%llu created=%llu exited=%llu\n",
-                      static_cast<unsigned long>(exitCode), static_cast<unsigned long>(exitCode),
-                      static_cast<long>(static_cast<LONG>(exitCode)), elapsedUs, Ticks(created), Ticks(exited));
+    int textLength =
+        std::snprintf(text, sizeof(text), "0x%08lX %lu %ld\n", static_cast<unsigned long>(exitCode),
+                      static_cast<unsigned long>(exitCode), static_cast<long>(static_cast<LONG>(exitCode)));
+    if (RUNNER_TIMED) {
+        const unsigned long long elapsedUs = static_cast<unsigned long long>(ended.QuadPart - started.QuadPart) *
+                                             1000000ull / static_cast<unsigned long long>(frequency.QuadPart);
+        textLength +=
+            std::snprintf(text + textLength, sizeof(text) - textLength, "elapsed_us=%llu created=%llu exited=%llu\n",
+                          elapsedUs, Ticks(created), Ticks(exited));
+    }
     Print(STD_OUTPUT_HANDLE, text, textLength);
     return 0;
 }
