@@ -21,8 +21,11 @@ target_link_libraries(orvane_core PUBLIC advapi32 kernel32)
 
 enable_language(RC)
 add_executable(Orvane.Launcher WIN32 src/launcher/win_main.cpp src/launcher/Orvane.Launcher.rc)
+configure_file(src/launcher/orvane_version.h.in ${CMAKE_BINARY_DIR}/generated/orvane_version.h @ONLY)
+target_include_directories(Orvane.Launcher PRIVATE ${CMAKE_BINARY_DIR}/generated)
 set_property(SOURCE src/launcher/Orvane.Launcher.rc APPEND PROPERTY OBJECT_DEPENDS
-             ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.ico ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.manifest)
+             ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.ico ${CMAKE_SOURCE_DIR}/src/launcher/Orvane.Launcher.manifest
+             ${CMAKE_BINARY_DIR}/generated/orvane_version.h)
 target_link_libraries(Orvane.Launcher PRIVATE orvane_core)
 target_link_options(Orvane.Launcher PRIVATE -mwindows)
 
