@@ -10,6 +10,8 @@ inline constexpr int SW_SHOW = 5;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+/// The exit code of the fatal stop on Windows (STATUS_STACK_BUFFER_OVERRUN, as __fastfail gives).
+inline constexpr DWORD FATAL_STOP_EXIT_CODE = 0xC0000409;
 
 /// The shell's launch record, field for field as Windows lays it out: 60 bytes with 4-byte
 /// pointers. The win32 backend hands it to the shell as it is.

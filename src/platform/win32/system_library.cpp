@@ -21,7 +21,12 @@ namespace platform::win32 {
         path[n++] = *c;
     }
     path[n] = L'\0';
-    return ::LoadLibraryExW(path, nullptr, 0);
+    // Flags 0 would resolve the DLL's own imports through the process's search order, which
+    // without the restriction still starts with the program's folder. The altered order starts
+    // with the DLL's folder instead: the system folder, where all of its dependencies are.
+    // Windows without SetDefaultDllDirectories rejects the LOAD_LIBRARY_SEARCH flags.
+    const ::DWORD flags = dllSearchLimitedToSystem ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
+    return ::LoadLibraryExW(path, nullptr, flags);
 }
 
 ::FARPROC SystemExport(const wchar_t* dllName, const char* name) {

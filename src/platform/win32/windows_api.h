@@ -57,7 +57,12 @@ Function Kernel32Export(const char* name) {
     return ProcAs<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
 }
 
-/// Loads a DLL of the system folder by its full path; null when it cannot (the last error says why).
+/// True once RestrictDllSearchPath has limited every DLL search to the system folder
+/// (SetDefaultDllDirectories); false on Windows without that function.
+extern bool dllSearchLimitedToSystem;
+
+/// Loads a DLL of the system folder by its full path, its dependencies from the system folder too;
+/// null when it cannot (the last error says why).
 ::HMODULE LoadSystemLibrary(const wchar_t* dllName);
 
 /// An export of a DLL in the system folder, loaded on first use by its full path; null when it
