@@ -6,7 +6,7 @@ ORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ORVANE_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 python3-pefile
-  valgrind clang-tidy clang-format libclang-rt-14-dev icoutils
+  valgrind clang-tidy clang-format libclang-rt-14-dev icoutils osslsigncode openssl
 )
 
 package_installed() {
