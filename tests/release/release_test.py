@@ -26,6 +26,7 @@ PROGRAM = "Orvane.Launcher.exe"
 # What Intune must get: Windows Installer's defaults, and each of the launcher's own codes as a failure.
 EXPECTED_CODES = {0: "success", 1707: "success", 3010: "softReboot", 1641: "hardReboot", 1618: "retry",
                   2: "failed", 3: "failed", 5: "failed", 258: "failed", -1: "failed", -1073740791: "failed"}
+SIGN_URL = "https://example.invalid/orvane"
 results = []
 
 
@@ -131,7 +132,7 @@ def check_unsigned(tree):
 
 def check_signed(tree, certificates, password_file, unsigned):
     status, output = release(tree, ORVANE_SIGN_PKCS12=certificates / "valid.p12",
-                             ORVANE_SIGN_PASSWORD_FILE=password_file)
+                             ORVANE_SIGN_PASSWORD_FILE=password_file, ORVANE_SIGN_URL=SIGN_URL)
     dist = tree / "dist"
     signed = dist / PROGRAM
     if status != 0:
@@ -141,7 +142,8 @@ def check_signed(tree, certificates, password_file, unsigned):
     accepted, report = verify(signed, certificates / "ca.pem")
     if not accepted:
         problems.append("osslsigncode verify refused it: " + report[-400:])
-    for expected in ("Message digest algorithm  : SHA256", "Text description: Orvane Launcher"):
+    for expected in ("Message digest algorithm  : SHA256", "Text description: Orvane Launcher",
+                     "URL description: " + SIGN_URL):
         if expected not in report:
             problems.append(f"no '{expected}' in the signature")
     pe = pefile.PE(str(signed))
@@ -153,7 +155,7 @@ def check_signed(tree, certificates, password_file, unsigned):
         problems.append("without its signature it is not the unsigned program")
     if password_file.read_text().strip() in "\n".join(output):
         problems.append("the password shows in the output")
-    check("signed release: verified against the CA, SHA-256, program name, PE checksum, only the signature added",
+    check("signed release: verified against the CA, SHA-256, name and URL, PE checksum, only the signature added",
           problems)
 
     flipped = tree / "flipped.exe"
