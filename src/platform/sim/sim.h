@@ -49,6 +49,23 @@ std::vector<std::u16string> ListFolder(const std::u16string& windowsPath);
 /// the simulated files.
 std::string Utf8(const std::u16string& text);
 
+/// Makes `windowsPath` a link to `target` (a symbolic link or, for a folder, a junction), creating
+/// its parent folders: the Windows calls follow it unless asked to open the link itself.
+void MakeLink(const std::u16string& windowsPath, const std::u16string& target);
+/// Gives the existing file `existing` a second name, `windowsPath`, creating its parent folders.
+void MakeHardLink(const std::u16string& windowsPath, const std::u16string& existing);
+
+/// Who owns a file or folder, and who the launcher runs as.
+enum class Account { System, Administrators, TrustedInstaller, User, OtherUser };
+/// Default: Administrators for what the control API made, the launcher's account for what the
+/// launcher made.
+void SetOwner(const std::u16string& windowsPath, Account owner);
+/// The user of the launcher's access token. Default System.
+void SetProcessAccount(Account account);
+/// Security descriptors handed out and not yet freed; token handles open.
+int LiveSecurityDescriptors();
+int OpenTokens();
+
 /// CreateDirectoryW on this exact path fails with `error` (e.g. ERROR_ACCESS_DENIED).
 void DenyCreateDirectory(const std::u16string& windowsPath, DWORD error);
 /// Every CreateFileW on this exact path fails with `error`.

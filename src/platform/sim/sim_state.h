@@ -62,7 +62,13 @@ struct FileHandle {
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t position = 0;
+    std::string host;  ///< the real path it was opened by
 };
+
+/// The open file or folder behind a handle; null for anything else.
+FileHandle* FindFile(platform::HANDLE handle);
+/// Whoever created the object at `hostPath` (a file or folder just made by the launcher).
+void RecordCreator(const std::string& hostPath);
 
 struct ProcessHandle {
     ToolScript script;
@@ -116,6 +122,10 @@ struct Machine {
     DWORD writeError = 0;
     std::vector<DWORD> writeSizes;
     std::vector<DirectoryCall> directoryCalls;
+    std::map<std::pair<dev_t, ino_t>, Account> owners;
+    Account processAccount = Account::System;
+    std::set<std::uintptr_t> tokens;
+    int liveDescriptors = 0;
 
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View
