@@ -216,9 +216,9 @@ std::vector<CallRow> CallRows() {
         {"GetSecurityInfo", 1, 0, NORMAL, LogFile::Missing},
         {"OpenProcessToken", 1, 0, NORMAL, LogFile::Missing},
         {"GetTokenInformation", 1, 0, NORMAL, LogFile::Missing},
-        {"CloseHandle", 1, 0, NORMAL},  // the token
-        {"CloseHandle", 2, 0, NORMAL},  // the folder
-        {"CreateFileW", 2, 0, NORMAL, LogFile::Unmarked},  // start not examined: UTF-8 without a mark
+        {"CloseHandle", 1, 0, NORMAL},                                 // the token
+        {"CloseHandle", 2, 0, NORMAL},                                 // the folder
+        {"CreateFileW", 2, 0, NORMAL, LogFile::Unmarked},              // start not examined: UTF-8 without a mark
         {"GetFileInformationByHandle", 2, 0, NORMAL, LogFile::Empty},  // the new file is left as it was made
         {"ReadFile", 1, 0, NORMAL, LogFile::Unmarked},
         {"CloseHandle", 3, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
@@ -254,8 +254,9 @@ std::vector<CallRow> CallRows() {
 
 /// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, questions about
 /// SIDs in memory the caller holds, freeing what the system handed out.
-const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime",
-                                           "IsWellKnownSid", "EqualSid", "LocalFree"};
+const std::set<std::string> CANNOT_FAIL = {
+    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "IsWellKnownSid", "EqualSid",
+    "LocalFree"};
 
 std::string Expected(const CallRow& row) {
     switch (row.log) {

@@ -108,6 +108,7 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
     if (Enter("CreateFileW", &error)) return FailOpen(error);
     if (disposition < CREATE_NEW || disposition > 5 /* TRUNCATE_EXISTING */) return FailOpen(ERROR_INVALID_PARAMETER);
     if (disposition == 5 && !(access & GENERIC_WRITE)) return FailOpen(ERROR_INVALID_PARAMETER);
+    if (BeyondLegacyLimit(path, LEGACY_PATH_LIMIT)) return FailOpen(ERROR_PATH_NOT_FOUND);
     ResolvedPath r = Resolve(path);
     if (r.error != 0) return FailOpen(r.error);
     Machine& m = M();
@@ -276,6 +277,7 @@ BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
         return result;
     };
     if (injected) return finish(FALSE, error);
+    if (BeyondLegacyLimit(path, LEGACY_NEW_FOLDER_LIMIT)) return finish(FALSE, ERROR_FILENAME_EXCED_RANGE);
     ResolvedPath r = Resolve(path);
     if (r.error != 0) return finish(FALSE, r.error);
     Machine& m = M();

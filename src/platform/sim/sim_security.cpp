@@ -25,8 +25,7 @@ std::vector<std::uint8_t> SidOf(Account account) {
     switch (account) {
         case Account::System: return MakeSid({18});
         case Account::Administrators: return MakeSid({32, 544});
-        case Account::TrustedInstaller:
-            return MakeSid({80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464});
+        case Account::TrustedInstaller: return MakeSid({80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464});
         case Account::User: return MakeSid({21, 1004336348, 1177238915, 682003330, 1001});
         case Account::OtherUser: return MakeSid({21, 1004336348, 1177238915, 682003330, 1002});
     }

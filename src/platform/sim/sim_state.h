@@ -30,6 +30,13 @@ struct ResolvedPath {
 /// missing drive gives ERROR_PATH_NOT_FOUND and a missing share ERROR_BAD_NETPATH.
 ResolvedPath Resolve(const char16_t* path, bool requireVolume = true);
 
+/// A program that does not declare itself long-path aware (the launcher does not) is refused
+/// paths of this many characters or more, unless they start with "\\?\"; folders to be
+/// created leave room for an 8.3 name.
+inline constexpr std::size_t LEGACY_PATH_LIMIT = 260;
+inline constexpr std::size_t LEGACY_NEW_FOLDER_LIMIT = 248;
+bool BeyondLegacyLimit(const char16_t* path, std::size_t limit);
+
 enum class Kind { Missing, File, Folder, Other };
 Kind KindOf(const std::string& hostPath);
 /// Why a resolved path that is not there is missing: ERROR_FILE_NOT_FOUND when its parent
@@ -91,6 +98,7 @@ struct OpenKey {
 
 struct VersionEntry {
     bool hasVersion = false;
+    bool hasResources = false;  ///< resources, but none of them a version
     DWORD versionMS = 0, versionLS = 0;
     VersionFailure failure = VersionFailure::None;
     DWORD error = 0;

@@ -8,9 +8,9 @@ static_assert(sizeof(platform::FILETIME) == sizeof(::FILETIME) && alignof(platfo
 static_assert(offsetof(platform::FILETIME, dwLowDateTime) == offsetof(::FILETIME, dwLowDateTime));
 static_assert(offsetof(platform::FILETIME, dwHighDateTime) == offsetof(::FILETIME, dwHighDateTime));
 
-#define SAME_INFO_FIELD(field)                                                                             \
-    static_assert(offsetof(platform::BY_HANDLE_FILE_INFORMATION, field) ==                                 \
-                      offsetof(::BY_HANDLE_FILE_INFORMATION, field) &&                                     \
+#define SAME_INFO_FIELD(field)                                             \
+    static_assert(offsetof(platform::BY_HANDLE_FILE_INFORMATION, field) == \
+                      offsetof(::BY_HANDLE_FILE_INFORMATION, field) &&     \
                   sizeof(platform::BY_HANDLE_FILE_INFORMATION::field) == sizeof(::BY_HANDLE_FILE_INFORMATION::field))
 static_assert(sizeof(platform::BY_HANDLE_FILE_INFORMATION) == sizeof(::BY_HANDLE_FILE_INFORMATION));
 SAME_INFO_FIELD(dwFileAttributes);
