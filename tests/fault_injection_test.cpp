@@ -172,10 +172,11 @@ constexpr const char16_t* DATA_LOG = u"C:\\Data\\Velmor\\Orvane.Launcher-1600000
 constexpr platform::DWORD INJECTED = platform::ERROR_ACCESS_DENIED;
 
 /// The version-reading machine with its common application-data folder in C:\Data, so that the
-/// fixed fallback folder shows.
+/// fixed fallback folder shows, run by a plain user, so that the folder check reads the token.
 void CallProbeMachine() {
     VersionReadingMachine();
     sim::SetCommonAppData(u"C:\\Data");
+    sim::SetProcessAccount(sim::Account::User);
 }
 
 enum class LogFile { Marked, Unmarked, Empty, Missing };
@@ -209,10 +210,20 @@ std::vector<CallRow> CallRows() {
         {"PathFileExistsW", 3, 0, NORMAL},                     // C:\ looks missing: making it fails, harmlessly
         {"CreateDirectoryW", 1, 0, NORMAL, LogFile::Missing},  // C:\Data
         {"CreateDirectoryW", 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
-        {"CreateFileW", 1, 0, NORMAL, LogFile::Unmarked},      // start not examined: UTF-8 without a mark
+        // The folder is checked before the file: not known to be safe means no log.
+        {"CreateFileW", 1, 0, NORMAL, LogFile::Missing},
+        {"GetFileInformationByHandle", 1, 0, NORMAL, LogFile::Missing},
+        {"GetSecurityInfo", 1, 0, NORMAL, LogFile::Missing},
+        {"OpenProcessToken", 1, 0, NORMAL, LogFile::Missing},
+        {"GetTokenInformation", 1, 0, NORMAL, LogFile::Missing},
+        {"CloseHandle", 1, 0, NORMAL},                                 // the token
+        {"CloseHandle", 2, 0, NORMAL},                                 // the folder
+        {"CreateFileW", 2, 0, NORMAL, LogFile::Unmarked},              // start not examined: UTF-8 without a mark
+        {"GetFileInformationByHandle", 2, 0, NORMAL, LogFile::Empty},  // the new file is left as it was made
         {"ReadFile", 1, 0, NORMAL, LogFile::Unmarked},
-        {"CloseHandle", 1, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
-        {"CreateFileW", 2, 0, NORMAL, LogFile::Empty},
+        {"CloseHandle", 3, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
+        {"CreateFileW", 3, 0, NORMAL, LogFile::Empty},
+        {"GetFileInformationByHandle", 3, 0, NORMAL, LogFile::Empty},
         {"WriteFileAtEnd", 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
         // The installation lookup.
         {"IsWow64Process", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
@@ -236,14 +247,16 @@ std::vector<CallRow> CallRows() {
         {"WaitForSingleObject", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, u"[ERROR] WaitForSingleObject returned -1"}},
         {"GetExitCodeProcess", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, WithError(msg::EXIT_CODE_FAILED, INJECTED)}},
         {"WriteFileAtEnd", 4, 0, {FOUND, WILL_RUN_LEGACY}},
-        {"CloseHandle", 2, 0, NORMAL},  // the tool's handle
-        {"CloseHandle", 3, 0, NORMAL},  // the log, already flushed
+        {"CloseHandle", 4, 0, NORMAL},  // the tool's handle
+        {"CloseHandle", 5, 0, NORMAL},  // the log, already flushed
     };
 }
 
-/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock.
-const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProcessId",
-                                           "GetSystemTimePreciseAsFileTime"};
+/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, questions about
+/// SIDs in memory the caller holds, freeing what the system handed out.
+const std::set<std::string> CANNOT_FAIL = {
+    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "IsWellKnownSid", "EqualSid",
+    "LocalFree"};
 
 std::string Expected(const CallRow& row) {
     switch (row.log) {
@@ -290,6 +303,9 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
         }
         EXPECT_EQ(sim::Heap().runtimeLive, 0) << what;
         EXPECT_EQ(sim::Heap().generalLive, 0) << what;
+        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+        // A close that fails leaves its handle open; every other path closes the token.
+        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.occurrence == 1 ? 1 : 0) << what;
     }
 }
 

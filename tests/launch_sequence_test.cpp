@@ -82,6 +82,18 @@ TEST_F(LaunchSequenceTest, OutcomeTable) {
          [] { sim::ScriptTool({.exitCode = 0xC0000005}); },
          0xC0000005,
          {FOUND, WILL_RUN, u"[ERROR] " + tool + u" returned -1073741819"}},
+        // A program without longPathAware gets paths of 260 characters or more refused: the tool
+        // of a deep install folder looks missing, though it is there.
+        {"install folder too deep",
+         [] {
+             const std::u16string deep = u"C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q');
+             sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", deep);
+             sim::MakeFile(deep + u"\\installer\\kestrun.exe", "MZ");
+         },
+         2,
+         {u"[INFO] installation path found: C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q'),
+          u"[ERROR] C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q') +
+              u"\\installer\\kestrun.exe not found!"}},
         {"legacy file present, version unreadable, tool succeeds",
          [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
          0,
@@ -155,6 +167,16 @@ TEST_F(LaunchSequenceTest, InstallFolderWithoutTrailingBackslash) {
     EXPECT_EQ(RunLaunchSequence(), 0u);
     ASSERT_EQ(sim::Launches().size(), 1u);
     EXPECT_EQ(sim::Launches()[0].file, TOOL_PATH);
+}
+
+TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateMeansNoLog) {
+    const std::u16string deep = u"C:\\" + std::u16string(200, u'a') + u"\\" + std::u16string(44, u'b');
+    sim::MakeFolder(deep);
+    sim::SetCommonAppData(deep);  // with "\\Velmor" 255 characters: beyond what a new folder may have
+    EXPECT_EQ(RunLaunchSequence(), 0u);
+    EXPECT_EQ(sim::Launches().size(), 1u);
+    EXPECT_EQ(sim::ListFolder(deep), std::vector<std::u16string>{});
+    EXPECT_EQ(sim::DirectoryCalls().back().error, 206u);
 }
 
 TEST_F(LaunchSequenceTest, RunWithoutALogStillEndsWithTheRightCode) {

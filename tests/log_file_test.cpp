@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/launch_sequence.h"
 #include "launcher/process_objects.h"
 #include "log/log_write.h"
 #include "log/messages.h"
@@ -15,6 +16,7 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/sim/sim.h"
+#include "support/machine.h"
 #include "support/named_case.h"
 
 namespace orvane {
@@ -323,6 +325,69 @@ TEST_P(LogExistingFileTest, AppendsAfterContent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LogExistingFileTest, ::testing::ValuesIn(EXISTING_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- Targets a standard user could have planted --------------------------------------------
+
+// A whole run: the log is written only into a folder that a trusted account owns and only to a
+// plain file of one name; anything else means no log, an untouched target, and the usual run.
+constexpr const char16_t* VELMOR = u"C:\\ProgramData\\Velmor";
+constexpr const char16_t* TARGET = u"C:\\Windows\\target.ini";
+const std::string TARGET_BYTES = "[settings]\r\n";
+
+struct TargetCase {
+    const char* name;
+    sim::Account launcher;
+    void (*plant)();
+    bool logged;
+};
+ORVANE_PRINT_BY_NAME(TargetCase)
+
+void FolderOwnedBy(sim::Account owner) {
+    sim::MakeFolder(VELMOR);
+    sim::SetOwner(VELMOR, owner);
+}
+
+const TargetCase TARGET_CASES[] = {
+    {"NewFolder", sim::Account::User, [] { sim::MakeFolder(u"C:\\ProgramData"); }, true},
+    {"FolderOfSystem", sim::Account::System, [] { FolderOwnedBy(sim::Account::System); }, true},
+    {"FolderOfAdministrators", sim::Account::System, [] { FolderOwnedBy(sim::Account::Administrators); }, true},
+    {"FolderOfTrustedInstaller", sim::Account::System, [] { FolderOwnedBy(sim::Account::TrustedInstaller); }, true},
+    {"FolderOfLaunchersUser", sim::Account::User, [] { FolderOwnedBy(sim::Account::User); }, true},
+    {"FolderOfAnotherUser", sim::Account::System, [] { FolderOwnedBy(sim::Account::OtherUser); }, false},
+    {"FolderIsJunction", sim::Account::System,
+     [] {
+         sim::MakeFolder(u"C:\\Windows");
+         sim::MakeLink(VELMOR, u"C:\\Windows");
+     },
+     false},
+    {"LogNameIsSymbolicLink", sim::Account::System, [] { sim::MakeLink(testing::LOG_PATH, TARGET); }, false},
+    {"LogNameIsHardLink", sim::Account::System, [] { sim::MakeHardLink(testing::LOG_PATH, TARGET); }, false},
+};
+
+class LogTargetTest : public ::testing::TestWithParam<TargetCase> {};
+
+TEST_P(LogTargetTest, WritesOnlyIntoTrustedFolderAndPlainFile) {
+    testing::TypicalMachine();
+    sim::MakeFile(TARGET, TARGET_BYTES);
+    sim::SetProcessAccount(GetParam().launcher);
+    GetParam().plant();
+
+    EXPECT_EQ(RunLaunchSequence(), 0u);
+    EXPECT_EQ(sim::Launches().size(), 1u);
+    EXPECT_EQ(sim::ReadFile(TARGET), TARGET_BYTES);
+    EXPECT_EQ(sim::ListFolder(u"C:\\Windows"), std::vector<std::u16string>{u"target.ini"});
+    if (GetParam().logged) {
+        EXPECT_EQ(testing::LogBytes().substr(0, 3), MARK);
+        EXPECT_NE(testing::LogBytes().find("returned with ERROR_SUCCESS"), std::string::npos);
+    } else {
+        EXPECT_EQ(sim::WriteSizes().size(), 0u);
+    }
+    EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
+    EXPECT_EQ(sim::OpenTokens(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, LogTargetTest, ::testing::ValuesIn(TARGET_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Closing -------------------------------------------------------------------------------

@@ -803,6 +803,9 @@ TEST_F(SimTest, EachVersionStageCanFail) {
 TEST_F(SimTest, VersionWithoutResourceShortRecordAndSmallBuffer) {
     sim::MakeFile(u"C:\\plain.exe", "MZ");
     EXPECT_EQ(ReadVersion(u"C:\\plain.exe").sizeError, ERROR_RESOURCE_DATA_NOT_FOUND);
+    sim::MakeFile(u"C:\\icon only.exe", "MZ");
+    sim::GiveResourcesWithoutVersion(u"C:\\icon only.exe");
+    EXPECT_EQ(ReadVersion(u"C:\\icon only.exe").sizeError, ERROR_RESOURCE_TYPE_NOT_FOUND);
 
     sim::MakeFile(u"C:\\short.exe", "MZ");
     sim::SetFileVersion(u"C:\\short.exe", 1, 2);
@@ -856,6 +859,51 @@ TEST_F(SimTest, BlocksFromBeforeAResetAreNotCountedAsLive) {
     RuntimeFree(old);
     EXPECT_EQ(sim::Heap().runtimeLive, 0);
     EXPECT_EQ(sim::Heap().runtimeFrees, 1);
+}
+
+// "C:\" and folders of 50 characters, then a leaf that brings the whole path to `length`.
+std::u16string PathOfLength(std::size_t length) {
+    std::u16string path = u"C:\\";
+    while (length - path.size() > 60) path += std::u16string(50, u'd') + u"\\";
+    return path + std::u16string(length - path.size(), u'f');
+}
+
+TEST_F(SimTest, PathsRefusedFromTheLegacyLimits) {
+    for (const std::size_t length : {std::size_t{259}, std::size_t{260}}) {
+        const std::u16string path = PathOfLength(length);
+        const bool refused = length >= 260;
+        sim::MakeFile(path, "MZ");
+        sim::SetFileVersion(path, 1, 2);
+        EXPECT_EQ(PathFileExistsW(path.c_str()), refused ? FALSE : TRUE) << length;
+        if (refused) {
+            EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+        }
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+        EXPECT_EQ(file == INVALID_HANDLE_VALUE, refused) << length;
+        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+        EXPECT_EQ(ReadVersion(path.c_str()).sizeError, refused ? ERROR_PATH_NOT_FOUND : 0u) << length;
+        SHELLEXECUTEINFOW info{};
+        info.cbSize = sizeof info;
+        info.lpFile = path.c_str();
+        EXPECT_EQ(ShellExecuteExW(&info), refused ? FALSE : TRUE) << length;
+        if (refused) {
+            EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+        }
+        if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+        // The long form is exempt.
+        const std::u16string longForm = u"\\\\?\\" + path;
+        const HANDLE exempt = CreateFileW(longForm.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
+        EXPECT_NE(exempt, INVALID_HANDLE_VALUE) << length;
+        CloseHandle(exempt);
+    }
+    for (const std::size_t length : {std::size_t{247}, std::size_t{248}}) {
+        const std::u16string folder = PathOfLength(length);
+        sim::MakeFolder(folder.substr(0, folder.rfind(u'\\')));
+        EXPECT_EQ(CreateDirectoryW(folder.c_str(), nullptr), length < 248 ? TRUE : FALSE) << length;
+        if (length >= 248) {
+            EXPECT_EQ(GetLastError(), 206u);  // ERROR_FILENAME_EXCED_RANGE
+        }
+    }
 }
 
 using SimDeathTest = SimTest;

@@ -1,6 +1,7 @@
 #include "log/log_file.h"
 
 #include "launcher/process_objects.h"
+#include "log/log_target.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -81,11 +82,13 @@ void OpenLog() {
     GuardedString fileName;
     fileName.Format(u"Orvane.Launcher-%s-%d.txt", seconds.Text(), processId);
 
-    // A folder that cannot be made shows only as a failed open below.
+    // A folder that cannot be made shows only as a failed open below; one that others could
+    // have turned against the machine is treated the same way.
     EnsureDirectory(logPath);
+    const bool trusted = IsTrustedFolder(logPath.Text());
     logPath.AppendPath(fileName.Text());
 
-    logStream = logStreamInstance.Open(logPath.Text()) ? &logStreamInstance : nullptr;
+    logStream = trusted && logStreamInstance.Open(logPath.Text()) ? &logStreamInstance : nullptr;
 }
 
 bool EnsureDirectory(const FixedPathString& path) {

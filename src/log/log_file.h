@@ -12,7 +12,8 @@ extern LogStream* logStream;
 
 /// Puts the log folder into `logPath` (the common application-data folder with "Velmor", or
 /// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
-/// the file. Reports nothing: on failure `logStream` stays null.
+/// the file. Reports nothing: on failure `logStream` stays null, also when the folder is not one
+/// the log may be written in or the name is not a plain file (IsTrustedFolder, IsPlainFile).
 void OpenLog();
 
 /// True when a file or folder `path` exists afterwards; creates missing parents first.

@@ -1,5 +1,6 @@
 #include "log/log_stream.h"
 
+#include "log/log_target.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 
@@ -26,9 +27,17 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Deny-write sharing: other processes may read the log while the launcher runs, never write it.
-HANDLE OpenForAppend(const char16_t* path, DWORD access) {
-    return platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
-                                 platform::FILE_ATTRIBUTE_NORMAL);
+// A link at the log's name is opened itself, never followed, and anything but a plain file of
+// one name is closed again untouched: `refused` then tells that from a failed open.
+HANDLE OpenForAppend(const char16_t* path, DWORD access, bool& refused) {
+    const HANDLE file = platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
+                                              platform::FILE_ATTRIBUTE_NORMAL | platform::FILE_FLAG_OPEN_REPARSE_POINT);
+    refused = file != platform::INVALID_HANDLE_VALUE && !IsPlainFile(file);
+    if (refused) {
+        platform::CloseHandle(file);
+        return platform::INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 // Reads up to MARK_PROBE_BYTES from the start. False when a read fails: the start then counts
@@ -132,7 +141,11 @@ bool LogStream::Open(const char16_t* path) {
     used = 0;
 
     bool writeMark = false;
-    HANDLE opened = OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE);
+    bool refused = false;
+    HANDLE opened = OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
+    if (refused) {
+        return false;
+    }
     if (opened != platform::INVALID_HANDLE_VALUE) {
         // Read access only serves to look at the start; the stream itself writes alone.
         std::uint8_t start[MARK_PROBE_BYTES];
@@ -147,7 +160,7 @@ bool LogStream::Open(const char16_t* path) {
             case FileStart::Other: break;
         }
     }
-    opened = OpenForAppend(path, platform::GENERIC_WRITE);
+    opened = OpenForAppend(path, platform::GENERIC_WRITE, refused);
     if (opened == platform::INVALID_HANDLE_VALUE) {
         return false;
     }

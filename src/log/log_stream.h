@@ -19,7 +19,8 @@ public:
     /// Opens `path` for appending with deny-write sharing and decides the encoding from the
     /// file's first bytes (new or empty: writes the UTF-8 mark; EF BB BF: UTF-8; FF FE: UTF-16LE;
     /// FE FF: refused; anything else, or not readable: UTF-8 without a mark). False when the
-    /// file cannot be opened; the stream then stays closed.
+    /// file cannot be opened or is not a plain file of one name (a link at that name is never
+    /// followed); the stream then stays closed and the file untouched.
     bool Open(const char16_t* path);
     /// Buffers `count` units; a full buffer is handed on.
     void Write(const char16_t* units, std::uint32_t count);

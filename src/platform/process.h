@@ -12,6 +12,8 @@ inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 /// The exit code of the fatal stop on Windows (STATUS_STACK_BUFFER_OVERRUN, as __fastfail gives).
 inline constexpr DWORD FATAL_STOP_EXIT_CODE = 0xC0000409;
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+inline constexpr int TokenUser = 1;
 
 /// The shell's launch record, field for field as Windows lays it out: 60 bytes with 4-byte
 /// pointers. The win32 backend hands it to the shell as it is.
@@ -56,8 +58,16 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 /// Non-zero with `*exitCode` set; on failure `*exitCode` is untouched.
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
 
-/// Closes a process or file handle. Non-zero on success.
+/// Closes a process, file or token handle. Non-zero on success.
 BOOL CloseHandle(HANDLE handle);
+
+/// Opens the access token of `process`. Non-zero on success, with `*token` to be closed.
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
+
+/// Copies one class of a token's information (TokenUser: a TOKEN_USER, then the SID it points
+/// to) into `information`. Non-zero on success; `*returnLength` is the size needed either way,
+/// and a buffer that is too small fails with ERROR_INSUFFICIENT_BUFFER.
+BOOL GetTokenInformation(HANDLE token, int informationClass, void* information, DWORD length, DWORD* returnLength);
 
 DWORD GetCurrentProcessId();
 

@@ -18,10 +18,13 @@ struct HKeyTag;
 struct HandleTag;
 struct ModuleTag;
 struct WindowTag;
+struct SidTag;
 using HKEY = HKeyTag*;
 using HANDLE = HandleTag*;
 using HMODULE = ModuleTag*;
 using HWND = WindowTag*;
+/// A security identifier in Windows' binary form; what it points to is owned by whoever handed it out.
+using PSID = SidTag*;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -65,5 +68,29 @@ struct VS_FIXEDFILEINFO {
     DWORD dwFileDateLS;
 };
 static_assert(sizeof(VS_FIXEDFILEINFO) == 52);
+
+/// What GetFileInformationByHandle tells of an open file or folder, field for field (52 bytes).
+struct BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+};
+static_assert(sizeof(BY_HANDLE_FILE_INFORMATION) == 52);
+
+/// The head of GetTokenInformation's TokenUser answer; the SID it points to follows in the same buffer.
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
 
 }  // namespace platform

@@ -15,9 +15,11 @@ Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed";
 
 import argparse
 import dataclasses
+import os
 import re
 import shutil
 import sys
+import threading
 import time
 from pathlib import Path
 from typing import Callable, Optional
@@ -365,6 +367,71 @@ def fatal_stop(suite):
     return problems
 
 
+# ---- a hard link planted at the log's predicted name ----------------------------------------------------------
+
+HANDOVER_DIR = "C:\\handover"
+LINK_TARGET = "C:\\windows\\planted_target.ini"
+LINK_TARGET_BYTES = b"[settings]\r\nkeep=this\r\n"
+LINKED_TOOL_EXIT = 0x2A
+LINK_SECONDS_BEFORE, LINK_SECONDS_AFTER = 5, 120  # names planted around the start: the clock decides which one
+
+
+def planted_hard_link(suite):
+    """A user who plants the launcher's log name as a hard link to another file must not get that file
+    written: the launcher runs without a log and still ends with the tool's code."""
+    scenario = Scenario(name="planted hard link", expect_exit=LINKED_TOOL_EXIT, expect_log=None,
+                        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
+                        tool_controls={"exit_code.txt": f"0x{LINKED_TOOL_EXIT:X}"})
+    suite.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
+    suite.lay_out(scenario)
+    target = suite.prefix.host_path(LINK_TARGET)
+    target.write_bytes(LINK_TARGET_BYTES)
+    suite.touched.add(target)
+    handover = suite.prefix.host_path(HANDOVER_DIR)
+    handover.mkdir(parents=True, exist_ok=True)
+    suite.touched.add(handover)
+    velmor = suite.prefix.host_path("C:\\ProgramData\\Velmor")
+    velmor.mkdir(parents=True, exist_ok=True)
+
+    runs = []
+    runner = threading.Thread(target=lambda: runs.append(suite.prefix.run_raw(
+        [str(suite.tools_dir / "suspended_runner.exe"), HANDOVER_DIR, join_windows(DEPLOY_DIR, LAUNCHER_NAME)],
+        timeout=RUN_TIMEOUT_S)))
+    runner.start()
+    pid_file = handover / "pid.txt"
+    deadline = time.monotonic() + RUN_TIMEOUT_S
+    while not (pid_file.exists() and pid_file.read_text().strip()) and runner.is_alive() \
+            and time.monotonic() < deadline:
+        time.sleep(0.02)
+    problems = []
+    planted = set()
+    if pid_file.exists() and pid_file.read_text().strip():
+        pid = int(pid_file.read_text())
+        now = int(time.time())
+        for second in range(now - LINK_SECONDS_BEFORE, now + LINK_SECONDS_AFTER):
+            name = f"Orvane.Launcher-{second}-{pid}.txt"
+            os.link(target, velmor / name)
+            planted.add(name)
+    else:
+        problems.append("the suspended runner reported no process id")
+    (handover / "go.txt").write_bytes(b"")
+    runner.join()
+    run = runs[0]
+    match = re.search(r"^0x([0-9A-Fa-f]{8}) ", run.stdout, re.MULTILINE)
+    exit_code = int(match.group(1), 16) if match else None
+    if exit_code != LINKED_TOOL_EXIT:
+        problems.append(f"exit code {exit_code!r}, expected 0x{LINKED_TOOL_EXIT:X}: {run.stdout!r} "
+                        f"{run.stderr.strip()[-300:]!r}")
+    if target.read_bytes() != LINK_TARGET_BYTES:
+        problems.append(f"the linked file was written: {target.read_bytes()!r}")
+    left = {path.name for path in velmor.iterdir()}
+    if left != planted:
+        problems.append(f"log folder holds {sorted(left - planted)} beside the planted names")
+    problems += Suite.check_tool(scenario, Outcome(suite.prefix, exit_code, [], suite.read_records(scenario),
+                                                   run.stdout))
+    return problems
+
+
 @dataclasses.dataclass
 class Probe:
     """A scenario that runs something else than the launcher: run(suite) -> list of problems."""
@@ -510,6 +577,8 @@ def build_scenarios():
 
     scenarios.append(Probe("fatal stop: a broken guard ends a real process at once with 0xC0000409, "
                            "the log keeps its one line", fatal_stop))
+    scenarios.append(Probe("hard link planted at the log's name: the linked file is untouched, the run ends "
+                           "with the tool's code", planted_hard_link))
     return scenarios
 
 

@@ -4,6 +4,10 @@
 //   exit_code_runner <command line>   prints  0x<8 hex digits> <unsigned decimal> <signed decimal>
 //   timed_runner <command line>       prints that line, then
 //                                     elapsed_us=<N> created=<T> exited=<T>
+//   suspended_runner <folder> <command line>
+//                                     starts the child suspended, writes its process id to
+//                                     <folder>\pid.txt, lets it run once <folder>\go.txt exists,
+//                                     then prints the exit code line
 //
 // Everything after the runner's own name goes unchanged to CreateProcessW. elapsed_us is the wall
 // time from just before CreateProcessW to the return of the wait (what a deployment system that
@@ -19,6 +23,14 @@
 
 #ifndef RUNNER_TIMED
 #define RUNNER_TIMED 0
+#endif
+#ifndef RUNNER_SUSPENDED
+#define RUNNER_SUSPENDED 0
+#endif
+#if RUNNER_SUSPENDED
+#define RUNNER_ARGUMENTS " <folder> <command line>"
+#else
+#define RUNNER_ARGUMENTS " <command line>"
 #endif
 #ifndef RUNNER_NAME
 #define RUNNER_NAME "exit_code_runner"
@@ -58,6 +70,36 @@ const wchar_t* AfterProgramName(const wchar_t* p) {
     return p;
 }
 
+/// Copies the first blank-separated word of `text` into `word` (cut to fit).
+void FirstWord(const wchar_t* text, wchar_t (&word)[MAX_PATH]) {
+    int length = 0;
+    while (text[length] != L'\0' && text[length] != L' ' && text[length] != L'\t' && length < MAX_PATH - 1) {
+        word[length] = text[length];
+        ++length;
+    }
+    word[length] = L'\0';
+}
+
+// The caller learns the child's process id before the child runs a single instruction, and says
+// when it may go on.
+bool HandOverSuspended(const wchar_t* folder, const PROCESS_INFORMATION& child) {
+    wchar_t path[MAX_PATH + 16];
+    wsprintfW(path, L"%s\\pid.txt", folder);
+    char text[16];
+    const int length = wsprintfA(text, "%lu", static_cast<unsigned long>(child.dwProcessId));
+    const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr)) {
+        return false;
+    }
+    CloseHandle(file);
+    wsprintfW(path, L"%s\\go.txt", folder);
+    while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+        Sleep(10);
+    }
+    return ResumeThread(child.hThread) != static_cast<DWORD>(-1);
+}
+
 unsigned long long Ticks(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
@@ -66,8 +108,13 @@ unsigned long long Ticks(const FILETIME& time) {
 
 int wmain(int, wchar_t**) {
     const wchar_t* rest = AfterProgramName(GetCommandLineW());
+    wchar_t handOver[MAX_PATH] = L"";
+    if (RUNNER_SUSPENDED) {
+        FirstWord(rest, handOver);
+        rest = AfterProgramName(rest);
+    }
     if (*rest == L'\0') {
-        static constexpr char usage[] = "usage: " RUNNER_NAME " <command line>\n";
+        static constexpr char usage[] = "usage: " RUNNER_NAME RUNNER_ARGUMENTS "\n";
         Print(STD_ERROR_HANDLE, usage, sizeof(usage) - 1);
         return 2;
     }
@@ -87,8 +134,13 @@ int wmain(int, wchar_t**) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child{};
     QueryPerformanceCounter(&started);
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+    const DWORD creation = RUNNER_SUSPENDED ? CREATE_SUSPENDED : 0;
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, creation, nullptr, nullptr, &startup, &child)) {
         return Fail("CreateProcessW");
+    }
+    if (RUNNER_SUSPENDED && !HandOverSuspended(handOver, child)) {
+        TerminateProcess(child.hProcess, 1);
+        return Fail("the hand-over");
     }
     CloseHandle(child.hThread);
     if (WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0) {

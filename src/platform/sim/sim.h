@@ -26,6 +26,10 @@ void Reset();
 // Windows paths map onto the real folder RootFolder(): "C:\a\b" is <root>/C/a/b, a UNC path
 // "\\server\share\x" is <root>/UNC/server/share/x, a relative path is taken relative to the
 // current folder (default "C:\"). Both separators are accepted. Names are case-sensitive.
+// As for a program without longPathAware in its manifest, full paths of 260 characters or more
+// fail (CreateFileW, PathFileExistsW, GetFileVersionInfoSizeW: ERROR_PATH_NOT_FOUND;
+// ShellExecuteExW: ERROR_FILE_NOT_FOUND), and CreateDirectoryW fails from 248 characters with
+// ERROR_FILENAME_EXCED_RANGE; "\\?\" paths are exempt.
 
 /// The real folder that holds the simulated drives.
 std::string RootFolder();
@@ -48,6 +52,23 @@ std::vector<std::u16string> ListFolder(const std::u16string& windowsPath);
 /// UTF-8 of a UTF-16 text (pairs joined, a lone surrogate as U+FFFD), as the real folder names
 /// the simulated files.
 std::string Utf8(const std::u16string& text);
+
+/// Makes `windowsPath` a link to `target` (a symbolic link or, for a folder, a junction), creating
+/// its parent folders: the Windows calls follow it unless asked to open the link itself.
+void MakeLink(const std::u16string& windowsPath, const std::u16string& target);
+/// Gives the existing file `existing` a second name, `windowsPath`, creating its parent folders.
+void MakeHardLink(const std::u16string& windowsPath, const std::u16string& existing);
+
+/// Who owns a file or folder, and who the launcher runs as.
+enum class Account { System, Administrators, TrustedInstaller, User, OtherUser };
+/// Default: Administrators for what the control API made, the launcher's account for what the
+/// launcher made.
+void SetOwner(const std::u16string& windowsPath, Account owner);
+/// The user of the launcher's access token. Default System.
+void SetProcessAccount(Account account);
+/// Security descriptors handed out and not yet freed; token handles open.
+int LiveSecurityDescriptors();
+int OpenTokens();
 
 /// CreateDirectoryW on this exact path fails with `error` (e.g. ERROR_ACCESS_DENIED).
 void DenyCreateDirectory(const std::u16string& windowsPath, DWORD error);
@@ -170,8 +191,11 @@ void SetFileVersion(const std::u16string& windowsPath, DWORD versionMS, DWORD ve
 enum class VersionFailure { None, Size, Info, Query, ShortRecord };
 /// Makes one stage fail for this file with `error` (ShortRecord: VerQueryValueW succeeds but
 /// reports a record shorter than VS_FIXEDFILEINFO). Without a version resource the size call
-/// fails with 1812 (the file exists) or 2 (it does not).
+/// fails with 1812 ERROR_RESOURCE_DATA_NOT_FOUND (the file exists and has no resources), 1813
+/// ERROR_RESOURCE_TYPE_NOT_FOUND (it has resources, none of them a version) or 2 (it does not exist).
 void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD error);
+/// Gives a file resources of other types than a version.
+void GiveResourcesWithoutVersion(const std::u16string& windowsPath);
 int VersionSizeCalls();
 
 // ---- Heaps -------------------------------------------------------------------------------

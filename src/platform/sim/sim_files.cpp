@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -43,12 +44,27 @@ BOOL Fail(DWORD error) {
     return platform::FALSE;
 }
 
+bool IsLink(const std::string& hostPath) {
+    struct stat info {};
+    return ::lstat(hostPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// The handle table's entry for an fd just opened.
+platform::HANDLE AddFile(int fd, DWORD access, DWORD share, const std::string& host) {
+    struct stat info {};
+    ::fstat(fd, &info);
+    std::uintptr_t value = NewHandleValue();
+    M().files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0, host};
+    return reinterpret_cast<platform::HANDLE>(value);
+}
+
+}  // namespace
+
 FileHandle* FindFile(platform::HANDLE handle) {
     auto it = M().files.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == M().files.end() ? nullptr : &it->second;
 }
 
-}  // namespace
 }  // namespace sim::detail
 
 namespace sim {
@@ -64,6 +80,16 @@ void DenyOpen(const std::u16string& windowsPath, DWORD error) {
 void DenyReadOpen(const std::u16string& windowsPath) {
     M().deniedReadOpens.insert(Resolve(windowsPath.c_str(), false).full);
 }
+void MakeLink(const std::u16string& windowsPath, const std::u16string& target) {
+    const std::string link = HostPath(windowsPath);
+    std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+    std::filesystem::create_symlink(HostPath(target), link);
+}
+void MakeHardLink(const std::u16string& windowsPath, const std::u16string& existing) {
+    const std::string name = HostPath(windowsPath);
+    std::filesystem::create_directories(std::filesystem::path(name).parent_path());
+    std::filesystem::create_hard_link(HostPath(existing), name);
+}
 void FailWritesAfter(int okWrites, DWORD error) {
     M().okWritesLeft = okWrites < 0 ? 0 : okWrites;
     M().writeError = error;
@@ -77,18 +103,33 @@ namespace platform {
 
 using namespace sim::detail;
 
-HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD /*attributes*/) {
+HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flagsAndAttributes) {
     DWORD error = 0;
     if (Enter("CreateFileW", &error)) return FailOpen(error);
     if (disposition < CREATE_NEW || disposition > 5 /* TRUNCATE_EXISTING */) return FailOpen(ERROR_INVALID_PARAMETER);
     if (disposition == 5 && !(access & GENERIC_WRITE)) return FailOpen(ERROR_INVALID_PARAMETER);
+    if (BeyondLegacyLimit(path, LEGACY_PATH_LIMIT)) return FailOpen(ERROR_PATH_NOT_FOUND);
     ResolvedPath r = Resolve(path);
     if (r.error != 0) return FailOpen(r.error);
     Machine& m = M();
     if (auto denied = m.deniedOpens.find(r.full); denied != m.deniedOpens.end()) return FailOpen(denied->second);
     if ((access & GENERIC_READ) && m.deniedReadOpens.count(r.full) != 0) return FailOpen(ERROR_ACCESS_DENIED);
 
+    // The link itself, whatever it points to (or whether that exists); opening it changes nothing.
+    if ((flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) && !r.isRoot && IsLink(r.host)) {
+        if (disposition == CREATE_NEW) return FailOpen(ERROR_FILE_EXISTS);
+        int fd = ::open(r.host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) return FailOpen(ErrorFromErrno(errno));
+        SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return AddFile(fd, access, share, r.host);
+    }
     Kind kind = r.isRoot ? Kind::Folder : KindOf(r.host);
+    if (kind == Kind::Folder && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && disposition != CREATE_NEW) {
+        int fd = ::open(r.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) return FailOpen(ErrorFromErrno(errno));
+        SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return AddFile(fd, access, share, r.host);
+    }
     if (kind == Kind::Folder || kind == Kind::Other) {
         return FailOpen(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
     }
@@ -122,14 +163,42 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
     if (truncate) flags |= O_TRUNC;
     int fd = ::open(r.host.c_str(), flags, 0644);
     if (fd < 0) return FailOpen(ErrorFromErrno(errno));
-    struct stat info {};
-    ::fstat(fd, &info);
-    std::uintptr_t value = NewHandleValue();
-    m.files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0};
+    if (!exists) RecordCreator(r.host);
+    HANDLE handle = AddFile(fd, access, share, r.host);
     // As on Windows: success over an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
     SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                         : ERROR_SUCCESS);
-    return reinterpret_cast<HANDLE>(value);
+    return handle;
+}
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+    DWORD error = 0;
+    if (Enter("GetFileInformationByHandle", &error)) return Fail(error);
+    FileHandle* handle = FindFile(file);
+    if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    struct stat own {};
+    if (::fstat(handle->fd, &own) != 0) return Fail(ErrorFromErrno(errno));
+    *info = BY_HANDLE_FILE_INFORMATION{};
+    // Windows counts a folder's names as one; a link is marked whatever it points to, and a
+    // junction or folder link is a folder as well.
+    if (S_ISLNK(own.st_mode)) {
+        info->dwFileAttributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        if (KindOf(handle->host) == Kind::Folder) info->dwFileAttributes |= FILE_ATTRIBUTE_DIRECTORY;
+        info->nNumberOfLinks = 1;
+    } else if (S_ISDIR(own.st_mode)) {
+        info->dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
+        info->nNumberOfLinks = 1;
+    } else {
+        info->dwFileAttributes = 0x20;  // FILE_ATTRIBUTE_ARCHIVE, as a new file gets it
+        info->nNumberOfLinks = static_cast<DWORD>(own.st_nlink);
+        info->nFileSizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(own.st_size) >> 32);
+        info->nFileSizeLow = static_cast<DWORD>(own.st_size);
+    }
+    info->dwVolumeSerialNumber = static_cast<DWORD>(own.st_dev);
+    info->nFileIndexHigh = static_cast<DWORD>(static_cast<std::uint64_t>(own.st_ino) >> 32);
+    info->nFileIndexLow = static_cast<DWORD>(own.st_ino);
+    return TRUE;
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
@@ -195,6 +264,7 @@ BOOL CloseHandle(HANDLE handle) {
         ++m.processHandleCloses;
         return TRUE;
     }
+    if (m.tokens.erase(value) != 0) return TRUE;
     return Fail(ERROR_INVALID_HANDLE);
 }
 
@@ -207,6 +277,7 @@ BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
         return result;
     };
     if (injected) return finish(FALSE, error);
+    if (BeyondLegacyLimit(path, LEGACY_NEW_FOLDER_LIMIT)) return finish(FALSE, ERROR_FILENAME_EXCED_RANGE);
     ResolvedPath r = Resolve(path);
     if (r.error != 0) return finish(FALSE, r.error);
     Machine& m = M();
@@ -218,6 +289,7 @@ BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
     if (KindOf(r.host) != Kind::Missing) return finish(FALSE, ERROR_ALREADY_EXISTS);
     if (KindOf(r.hostParent) != Kind::Folder) return finish(FALSE, ERROR_PATH_NOT_FOUND);
     if (::mkdir(r.host.c_str(), 0755) != 0) return finish(FALSE, ErrorFromErrno(errno));
+    RecordCreator(r.host);
     return finish(TRUE, ERROR_SUCCESS);
 }
 

@@ -117,6 +117,12 @@ ResolvedPath ControlPath(const char* what, const std::u16string& path) {
 
 }  // namespace
 
+bool BeyondLegacyLimit(const char16_t* path, std::size_t limit) {
+    if (path == nullptr) return false;
+    const std::u16string text = TextOf(path);
+    return !text.starts_with(u"\\\\?\\") && Resolve(path, false).full.size() >= limit;
+}
+
 ResolvedPath Resolve(const char16_t* path, bool requireVolume) {
     ResolvedPath r;
     if (path == nullptr) {

@@ -133,11 +133,12 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     m.launches.push_back(launch);
 
     info->hProcess = nullptr;
-    DWORD startError = injected                                    ? error
-                       : info->cbSize != sizeof(SHELLEXECUTEINFOW) ? ERROR_ACCESS_DENIED
-                       : info->lpFile == nullptr                   ? ERROR_FILE_NOT_FOUND
-                       : m.script.startFails                       ? m.script.startError
-                                                                   : ERROR_SUCCESS;
+    DWORD startError = injected                                             ? error
+                       : info->cbSize != sizeof(SHELLEXECUTEINFOW)          ? ERROR_ACCESS_DENIED
+                       : info->lpFile == nullptr                            ? ERROR_FILE_NOT_FOUND
+                       : BeyondLegacyLimit(info->lpFile, LEGACY_PATH_LIMIT) ? ERROR_FILE_NOT_FOUND
+                       : m.script.startFails                                ? m.script.startError
+                                                                            : ERROR_SUCCESS;
     if (startError != ERROR_SUCCESS) {
         info->hInstApp = reinterpret_cast<HMODULE>(startError <= 32 ? startError : SE_ERR_ACCESSDENIED);
         return Fail(startError);

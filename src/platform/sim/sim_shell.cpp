@@ -77,6 +77,10 @@ BOOL PathFileExistsW(const char16_t* path) {
         return FALSE;
     }
     if (path == nullptr) return FALSE;
+    if (BeyondLegacyLimit(path, LEGACY_PATH_LIMIT)) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
     ResolvedPath r = Resolve(path);
     if (r.error != 0) {
         SetLastError(r.error);

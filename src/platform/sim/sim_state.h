@@ -30,6 +30,13 @@ struct ResolvedPath {
 /// missing drive gives ERROR_PATH_NOT_FOUND and a missing share ERROR_BAD_NETPATH.
 ResolvedPath Resolve(const char16_t* path, bool requireVolume = true);
 
+/// A program that does not declare itself long-path aware (the launcher does not) is refused
+/// paths of this many characters or more, unless they start with "\\?\"; folders to be
+/// created leave room for an 8.3 name.
+inline constexpr std::size_t LEGACY_PATH_LIMIT = 260;
+inline constexpr std::size_t LEGACY_NEW_FOLDER_LIMIT = 248;
+bool BeyondLegacyLimit(const char16_t* path, std::size_t limit);
+
 enum class Kind { Missing, File, Folder, Other };
 Kind KindOf(const std::string& hostPath);
 /// Why a resolved path that is not there is missing: ERROR_FILE_NOT_FOUND when its parent
@@ -62,7 +69,13 @@ struct FileHandle {
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t position = 0;
+    std::string host;  ///< the real path it was opened by
 };
+
+/// The open file or folder behind a handle; null for anything else.
+FileHandle* FindFile(platform::HANDLE handle);
+/// Whoever created the object at `hostPath` (a file or folder just made by the launcher).
+void RecordCreator(const std::string& hostPath);
 
 struct ProcessHandle {
     ToolScript script;
@@ -85,6 +98,7 @@ struct OpenKey {
 
 struct VersionEntry {
     bool hasVersion = false;
+    bool hasResources = false;  ///< resources, but none of them a version
     DWORD versionMS = 0, versionLS = 0;
     VersionFailure failure = VersionFailure::None;
     DWORD error = 0;
@@ -116,6 +130,10 @@ struct Machine {
     DWORD writeError = 0;
     std::vector<DWORD> writeSizes;
     std::vector<DirectoryCall> directoryCalls;
+    std::map<std::pair<dev_t, ino_t>, Account> owners;
+    Account processAccount = Account::System;
+    std::set<std::uintptr_t> tokens;
+    int liveDescriptors = 0;
 
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View

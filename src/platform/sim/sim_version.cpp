@@ -58,6 +58,10 @@ struct Lookup {
 
 Lookup Find(const char16_t* file, VersionFailure stage) {
     Lookup found;
+    if (BeyondLegacyLimit(file, LEGACY_PATH_LIMIT)) {
+        found.error = platform::ERROR_PATH_NOT_FOUND;
+        return found;
+    }
     ResolvedPath r = Resolve(file);
     if (r.error != 0) {
         found.error = r.error;
@@ -74,7 +78,9 @@ Lookup Find(const char16_t* file, VersionFailure stage) {
     if (found.entry.failure == stage) {
         found.error = found.entry.error;
     } else if (!found.entry.hasVersion || kind != Kind::File) {
-        found.error = platform::ERROR_RESOURCE_DATA_NOT_FOUND;
+        // No resource section at all, or resources of other types only.
+        found.error = found.entry.hasResources && kind == Kind::File ? platform::ERROR_RESOURCE_TYPE_NOT_FOUND
+                                                                     : platform::ERROR_RESOURCE_DATA_NOT_FOUND;
     }
     return found;
 }
@@ -97,6 +103,10 @@ void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD 
     VersionEntry& entry = M().versions[Resolve(windowsPath.c_str(), false).full];
     entry.failure = stage;
     entry.error = error;
+}
+
+void GiveResourcesWithoutVersion(const std::u16string& windowsPath) {
+    M().versions[Resolve(windowsPath.c_str(), false).full].hasResources = true;
 }
 
 int VersionSizeCalls() { return M().versionSizeCalls; }

@@ -24,7 +24,11 @@
     X(SEE_MASK_NOCLOSEPROCESS) X(SW_SHOW) X(WAIT_OBJECT_0) X(WAIT_TIMEOUT) X(WAIT_FAILED)         \
     X(CSIDL_COMMON_APPDATA) X(S_OK) X(E_FAIL) X(MAX_PATH)                                         \
     X(GENERIC_READ) X(GENERIC_WRITE) X(FILE_SHARE_READ) X(FILE_SHARE_WRITE) X(FILE_SHARE_DELETE)  \
-    X(CREATE_NEW) X(CREATE_ALWAYS) X(OPEN_EXISTING) X(OPEN_ALWAYS) X(FILE_ATTRIBUTE_NORMAL)
+    X(CREATE_NEW) X(CREATE_ALWAYS) X(OPEN_EXISTING) X(OPEN_ALWAYS) X(FILE_ATTRIBUTE_NORMAL)       \
+    X(FILE_ATTRIBUTE_DIRECTORY) X(FILE_ATTRIBUTE_REPARSE_POINT) X(FILE_FLAG_OPEN_REPARSE_POINT)   \
+    X(FILE_FLAG_BACKUP_SEMANTICS) X(FILE_READ_ATTRIBUTES) X(READ_CONTROL) X(SE_FILE_OBJECT)       \
+    X(OWNER_SECURITY_INFORMATION) X(WinLocalSystemSid) X(WinBuiltinAdministratorsSid)             \
+    X(TOKEN_QUERY) X(TokenUser)
 
 namespace {
 #define COPY(name) constexpr auto ours_##name = platform::name;
@@ -35,6 +39,7 @@ PLATFORM_CONSTANTS(COPY)
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <aclapi.h>
 
 // `name` alone is expanded to Windows' macro; next to ## it stays the platform's copy.
 #define SAME_VALUE(name) static_assert(ours_##name == (name), #name " differs from Windows");

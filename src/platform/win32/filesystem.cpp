@@ -1,10 +1,25 @@
 #include "platform/win32/windows_api.h"
 
+#include <aclapi.h>
+
 #include <cstddef>
 
 static_assert(sizeof(platform::FILETIME) == sizeof(::FILETIME) && alignof(platform::FILETIME) == alignof(::FILETIME));
 static_assert(offsetof(platform::FILETIME, dwLowDateTime) == offsetof(::FILETIME, dwLowDateTime));
 static_assert(offsetof(platform::FILETIME, dwHighDateTime) == offsetof(::FILETIME, dwHighDateTime));
+
+#define SAME_INFO_FIELD(field)                                             \
+    static_assert(offsetof(platform::BY_HANDLE_FILE_INFORMATION, field) == \
+                      offsetof(::BY_HANDLE_FILE_INFORMATION, field) &&     \
+                  sizeof(platform::BY_HANDLE_FILE_INFORMATION::field) == sizeof(::BY_HANDLE_FILE_INFORMATION::field))
+static_assert(sizeof(platform::BY_HANDLE_FILE_INFORMATION) == sizeof(::BY_HANDLE_FILE_INFORMATION));
+SAME_INFO_FIELD(dwFileAttributes);
+SAME_INFO_FIELD(ftCreationTime);
+SAME_INFO_FIELD(ftLastWriteTime);
+SAME_INFO_FIELD(dwVolumeSerialNumber);
+SAME_INFO_FIELD(nNumberOfLinks);
+SAME_INFO_FIELD(nFileIndexLow);
+#undef SAME_INFO_FIELD
 
 namespace {
 
@@ -34,9 +49,31 @@ SystemTimeFunction FindGetSystemTimePreciseAsFileTime() {
     return preciseTime != nullptr ? &CallPreciseTime : nullptr;
 }
 
-HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD attributes) {
-    return win32::Ours(::CreateFileW(win32::Wide(path), access, share, nullptr, disposition, attributes, nullptr));
+HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flagsAndAttributes) {
+    return win32::Ours(
+        ::CreateFileW(win32::Wide(path), access, share, nullptr, disposition, flagsAndAttributes, nullptr));
 }
+
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+    return ::GetFileInformationByHandle(Win(file), reinterpret_cast<::BY_HANDLE_FILE_INFORMATION*>(info));
+}
+
+DWORD GetSecurityInfo(HANDLE object, int objectType, DWORD securityInfo, PSID* owner, PSID* group, void** dacl,
+                      void** sacl, void** securityDescriptor) {
+    return ::GetSecurityInfo(Win(object), static_cast<::SE_OBJECT_TYPE>(objectType), securityInfo,
+                             reinterpret_cast<::PSID*>(owner), reinterpret_cast<::PSID*>(group),
+                             reinterpret_cast<::PACL*>(dacl), reinterpret_cast<::PACL*>(sacl), securityDescriptor);
+}
+
+BOOL IsWellKnownSid(PSID sid, int type) {
+    return ::IsWellKnownSid(reinterpret_cast<::PSID>(sid), static_cast<::WELL_KNOWN_SID_TYPE>(type));
+}
+
+BOOL EqualSid(PSID first, PSID second) {
+    return ::EqualSid(reinterpret_cast<::PSID>(first), reinterpret_cast<::PSID>(second));
+}
+
+void* LocalFree(void* memory) { return ::LocalFree(memory); }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
     return ::ReadFile(Win(file), buffer, size, Win(read), nullptr);

@@ -28,6 +28,11 @@ SAME_FIELD(dwHotKey, dwHotKey);
 SAME_FIELD(hIconOrMonitor, hIcon);
 SAME_FIELD(hIconOrMonitor, hMonitor);
 SAME_FIELD(hProcess, hProcess);
+
+// The logic reads GetTokenInformation's answer through these records.
+static_assert(sizeof(platform::TOKEN_USER) == sizeof(::TOKEN_USER));
+static_assert(offsetof(platform::TOKEN_USER, User.Sid) == offsetof(::TOKEN_USER, User.Sid));
+static_assert(offsetof(platform::TOKEN_USER, User.Attributes) == offsetof(::TOKEN_USER, User.Attributes));
 #undef SAME_FIELD
 
 namespace platform {
@@ -70,6 +75,20 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
 }
 
 BOOL CloseHandle(HANDLE handle) { return ::CloseHandle(Win(handle)); }
+
+BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
+    ::HANDLE opened = nullptr;
+    if (!::OpenProcessToken(Win(process), access, &opened)) {
+        return FALSE;
+    }
+    *token = win32::Ours(opened);
+    return TRUE;
+}
+
+BOOL GetTokenInformation(HANDLE token, int informationClass, void* information, DWORD length, DWORD* returnLength) {
+    return ::GetTokenInformation(Win(token), static_cast<::TOKEN_INFORMATION_CLASS>(informationClass), information,
+                                 length, Win(returnLength));
+}
 
 DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
