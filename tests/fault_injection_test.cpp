@@ -109,6 +109,12 @@ int StringAllocations(Heap heap) {
     return heap == Heap::Runtime ? counts.runtimeAllocs + counts.runtimeReallocs : counts.generalAllocs;
 }
 
+/// Out of memory for blocks or for descriptors: the check that must stop the run.
+platform::FatalSite RefusedSite(Heap heap) {
+    return heap == Heap::Runtime ? platform::FatalSite::BlockAllocationFailed
+                                 : platform::FatalSite::DescriptorAllocationFailed;
+}
+
 void Refuse(Heap heap, int k) {
     if (heap == Heap::Runtime) {
         sim::FailRuntimeAllocation(k);
@@ -142,7 +148,7 @@ TEST_P(RefusedMemoryTest, EveryRefusalEndsByTheFatalStopWithWholeLogLines) {
                     Refuse(heap, k);
                     RunLaunchSequence();
                 },
-                ::testing::KilledBySignal(SIGABRT), "sim: FatalStop")
+                ::testing::KilledBySignal(SIGABRT), platform::FatalSiteName(RefusedSite(heap)))
                 << run.name << ", allocation " << k << " of " << total;
             if (RefusedVersionBuffer(testing::LogBytes())) {
                 ++refusedVersionBuffer;

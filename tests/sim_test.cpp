@@ -860,16 +860,18 @@ TEST_F(SimTest, BlocksFromBeforeAResetAreNotCountedAsLive) {
 
 using SimDeathTest = SimTest;
 
-TEST_F(SimDeathTest, FatalStopAborts) { EXPECT_DEATH(FatalStop(), "FatalStop"); }
+TEST_F(SimDeathTest, FatalStopAbortsNamingItsSite) {
+    EXPECT_DEATH(FatalStop(FatalSite::ScanPastBlock), "sim: fatal stop: scan past the block");
+}
 
 TEST_F(SimDeathTest, AChildProcessThatResetsLeavesTheParentsFilesAlone) {
     sim::MakeFile(u"C:\\keep.txt", "kept");
     EXPECT_DEATH(
         {
             sim::Reset();
-            FatalStop();
+            FatalStop(FatalSite::GuardBroken);
         },
-        "FatalStop");
+        "fatal stop: guard broken");
     EXPECT_EQ(sim::ReadFile(u"C:\\keep.txt"), "kept");
 }
 

@@ -75,7 +75,38 @@ void GeneralFree(void* block);
 /// Keeps every DLL loaded after this call to the system folder. Called first at start-up.
 void RestrictDllSearchPath();
 
-/// Ends the process at once: no window, no unwinding, no destructor, no exit handler.
-[[noreturn]] void FatalStop();
+/// The check that ended the process by the fatal stop, one per kind of broken invariant.
+enum class FatalSite : std::uint8_t {
+    GuardBroken = 1,             ///< a guard word of a string's block differs from GUARD_WORD
+    LengthBeyondCapacity,        ///< a length about to be set exceeds the block's capacity
+    IndexBeyondCapacity,         ///< a character index about to be read or written exceeds it
+    LengthOverflow,              ///< a length would not fit in 32 bits
+    BlockAllocationFailed,       ///< the memory manager gave no block (Reserve failed)
+    DescriptorAllocationFailed,  ///< the general heap gave no string descriptor
+    ScanPastBlock,               ///< a scan for the terminator found none inside the block
+    FormatMeasureFailed,         ///< the formatter could not count a text
+    FormatPrintFailed,           ///< the formatter printed other than it counted
+};
+
+/// How the simulation names a site in its abort message; the product never prints it.
+constexpr const char* FatalSiteName(FatalSite site) {
+    switch (site) {
+        case FatalSite::GuardBroken: return "guard broken";
+        case FatalSite::LengthBeyondCapacity: return "length beyond capacity";
+        case FatalSite::IndexBeyondCapacity: return "index beyond capacity";
+        case FatalSite::LengthOverflow: return "length overflow";
+        case FatalSite::BlockAllocationFailed: return "block allocation failed";
+        case FatalSite::DescriptorAllocationFailed: return "descriptor allocation failed";
+        case FatalSite::ScanPastBlock: return "scan past the block";
+        case FatalSite::FormatMeasureFailed: return "format measure failed";
+        case FatalSite::FormatPrintFailed: return "format print failed";
+    }
+    return "unknown site";
+}
+
+/// Ends the process at once: no window, no unwinding, no destructor, no exit handler, no log
+/// line. Windows: `site` is left in a process global for a crash dump, exit code 0xC0000409.
+/// The simulation: aborts with "sim: fatal stop: <site name>" on stderr.
+[[noreturn]] void FatalStop(FatalSite site);
 
 }  // namespace platform

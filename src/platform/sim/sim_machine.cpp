@@ -77,12 +77,16 @@ Machine& M() {
     return Raw();
 }
 
-bool Enter(const char* name, DWORD* error) {
+bool Enter(const char* name, DWORD* error) { return Enter(name, std::u16string(), error); }
+
+bool Enter(const char* name, const std::u16string& on, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
+    m.trace.push_back(sim::TracedCall{name, on});
     bool due = false;
     for (Injection& injection : m.injections) {
-        if (injection.name != name || --injection.remaining > 0) continue;
+        if (injection.name != name || (!injection.anyTarget && injection.on != on)) continue;
+        if (--injection.remaining > 0) continue;
         if (!due) *error = injection.error;
         due = true;
     }
@@ -198,10 +202,16 @@ void Reset() {
 std::string RootFolder() { return M().root; }
 
 const std::vector<std::string>& Calls() { return M().calls; }
+const std::vector<TracedCall>& Trace() { return M().trace; }
 
 void FailCall(const std::string& name, DWORD error, int occurrence) {
     if (occurrence < 1) occurrence = 1;
     M().injections.push_back(Injection{name, error, occurrence});
+}
+
+void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence) {
+    if (occurrence < 1) occurrence = 1;
+    M().injections.push_back(Injection{name, error, occurrence, false, on});
 }
 
 void SetProcessId(DWORD id) { M().processId = id; }
@@ -274,8 +284,8 @@ void RestrictDllSearchPath() {
     ++M().restrictDllSearchPathCalls;
 }
 
-void FatalStop() {
-    std::fputs("sim: FatalStop\n", stderr);
+void FatalStop(FatalSite site) {
+    std::fprintf(stderr, "sim: fatal stop: %s\n", FatalSiteName(site));
     std::abort();
 }
 
