@@ -895,6 +895,19 @@ TEST_F(SimTest, FailCallsOfOneNameCountTheSameCalls) {
     EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, TRUE, FALSE, TRUE}));
 }
 
+TEST_F(SimTest, FailCallOnCountsOnlyTheCallsOnItsTargetAndTheTraceNamesIt) {
+    sim::MakeFolder(u"C:\\a");
+    sim::MakeFolder(u"C:\\b");
+    sim::FailCallOn("PathFileExistsW", u"C:\\b", ERROR_ACCESS_DENIED, 2);
+    std::vector<BOOL> answers;
+    for (const char16_t* path : {u"C:\\b", u"C:\\a", u"C:\\a", u"C:\\b", u"C:\\b"}) {
+        answers.push_back(PathFileExistsW(path));
+    }
+    EXPECT_EQ(answers, (std::vector<BOOL>{TRUE, TRUE, TRUE, FALSE, TRUE}));
+    EXPECT_EQ(sim::Trace().back().name, "PathFileExistsW");
+    EXPECT_EQ(sim::Trace().back().on, u"C:\\b");
+}
+
 TEST_F(SimTest, FailCallFailsTheNthCallOnly) {
     sim::FailCall("CreateFileW", ERROR_ACCESS_DENIED, 2);
     HANDLE first = CreateFileW(u"C:\\a", W, SR, OPEN_ALWAYS, 0);

@@ -206,7 +206,7 @@ const std::vector<TracedCall>& Trace() { return M().trace; }
 
 void FailCall(const std::string& name, DWORD error, int occurrence) {
     if (occurrence < 1) occurrence = 1;
-    M().injections.push_back(Injection{name, error, occurrence});
+    M().injections.push_back(Injection{name, error, occurrence, true, {}});
 }
 
 void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence) {

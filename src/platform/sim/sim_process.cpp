@@ -29,7 +29,7 @@ void FailModuleFileName(DWORD error) {
 void ScriptTool(const ToolScript& script) { M().script = script; }
 
 namespace detail {
-std::u16string ProcessTarget(HANDLE handle) {
+std::u16string ProcessTarget(platform::HANDLE handle) {
     const auto found = M().processes.find(reinterpret_cast<std::uintptr_t>(handle));
     return found != M().processes.end() ? found->second.file : std::u16string();
 }

@@ -166,7 +166,7 @@ bool Enter(const char* name, DWORD* error);
 /// As Enter, for a call on `on`: its path, key, value name, or what its handle stands for.
 bool Enter(const char* name, const std::u16string& on, DWORD* error);
 /// What a process handle stands for in the trace: the file that was started ("" for others).
-std::u16string ProcessTarget(HANDLE handle);
+std::u16string ProcessTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
 /// Hands out a fresh value in the one handle namespace.
 std::uintptr_t NewHandleValue();
