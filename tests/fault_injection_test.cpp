@@ -219,6 +219,9 @@ std::vector<CallRow> CallRows() {
         return std::vector<std::u16string>{FOUND, WithError(format, INJECTED), msg::VERSION_DEFAULTING,
                                            WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
     };
+    const auto ranThen = [](const std::u16string& last) {
+        return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};
+    };
     return {
         // OpenLog: the folder, its creation, the file and its mark.
         {"SHGetFolderPathW", UNNAMED, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
@@ -227,8 +230,8 @@ std::vector<CallRow> CallRows() {
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
         {"PathFileExistsW", DATA_FOLDER, 1, 0, NORMAL},                       // missing anyway
         {"PathRemoveBackslashW", DATA_FOLDER, 1, 0, NORMAL},
-        {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},  // C:\ exists: C:\Data is made all the same
-        {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},          // looks missing: making it fails, harmlessly
+        {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},             // C:\ exists: C:\Data is made all the same
+        {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},                     // looks missing: making it fails, harmlessly
         {"CreateDirectoryW", UNNAMED, 1, 0, NORMAL, LogFile::Missing},  // C:\Data
         {"CreateDirectoryW", UNNAMED, 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
         {"CreateFileW", UNNAMED, 1, 0, NORMAL, LogFile::Unmarked},      // start not examined: no mark
@@ -246,7 +249,7 @@ std::vector<CallRow> CallRows() {
         {"PathFileExistsW", TOOL, 1, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
         {"GetModuleFileNameW", UNNAMED, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
         {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, u"[ERROR] " + LAUNCHER + u"\\patch.rkv not found!"}},
-        {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},   // AppendPath adds the separator itself
+        {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},     // AppendPath adds the separator itself
         {"PathFileExistsW", LEGACY_PATCH, 1, 0, CURRENT_FILE},  // looks missing: the version is not read
         {"GetFileVersionInfoSizeW", TOOL, 1, 0, versionFailure(msg::VERSION_SIZE_FAILED)},
         {"GetFileVersionInfoW", TOOL, 1, 0, versionFailure(msg::VERSION_INFO_FAILED)},
@@ -254,9 +257,9 @@ std::vector<CallRow> CallRows() {
         {"PathFileExistsW", LEGACY_PATCH, 2, 2, {FOUND, u"[ERROR] " + LEGACY_PATCH + u" not found!"}},  // chosen
         // The tool's run.
         {"WriteFileAtEnd", UNNAMED, 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
-        {"ShellExecuteExW", TOOL, 1, 5, {FOUND, WILL_RUN_LEGACY, msg::COULD_NOT_RUN}},
-        {"WaitForSingleObject", TOOL, 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, u"[ERROR] WaitForSingleObject returned -1"}},
-        {"GetExitCodeProcess", TOOL, 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, WithError(msg::EXIT_CODE_FAILED, INJECTED)}},
+        {"ShellExecuteExW", TOOL, 1, 5, ranThen(msg::COULD_NOT_RUN)},
+        {"WaitForSingleObject", TOOL, 1, RESULT_WAIT_FAILED, ranThen(u"[ERROR] WaitForSingleObject returned -1")},
+        {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
         {"WriteFileAtEnd", UNNAMED, 4, 0, {FOUND, WILL_RUN_LEGACY}},
         {"CloseHandle", UNNAMED, 2, 0, NORMAL},  // the tool's handle
         {"CloseHandle", UNNAMED, 3, 0, NORMAL},  // the log, already flushed
@@ -305,7 +308,8 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
     for (const CallRow& row : CallRows()) {
         CallProbeMachine();
         sim::FailCallOn(row.call, row.on, INJECTED, row.nth);
-        const std::string what = std::string(row.call) + " on \"" + sim::Utf8(row.on) + "\" #" + std::to_string(row.nth);
+        const std::string what =
+            std::string(row.call) + " on \"" + sim::Utf8(row.on) + "\" #" + std::to_string(row.nth);
         EXPECT_EQ(RunLaunchSequence(), row.result) << what;
         EXPECT_EQ(sim::FileExists(row.logPath), row.log != LogFile::Missing) << what;
         EXPECT_EQ(sim::ReadFile(row.logPath), Expected(row)) << what;

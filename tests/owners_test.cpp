@@ -49,12 +49,14 @@ TEST_F(OwnersTest, AFailedOpenLeavesNothingToClose) {
     EXPECT_EQ(CallsOf("CloseHandle"), 0);
 }
 
-TEST_F(OwnersTest, AssigningOverAHeapBlockFreesTheOldOneAndReleaseHandsItOver) {
+TEST_F(OwnersTest, AssigningOverOrClosingAHeapBlockFreesItAndReleaseHandsItOver) {
     void* released = nullptr;
     {
         ScopedHeapBlock block(GeneralAlloc(16));
         block = ScopedHeapBlock(GeneralAlloc(32));
         EXPECT_EQ(sim::Heap().generalFrees, 1);
+        block.Close();
+        EXPECT_EQ(sim::Heap().generalFrees, 2);
         ScopedHeapBlock kept(GeneralAlloc(8));
         released = kept.Release();
     }

@@ -54,8 +54,8 @@ GuardedString ReadInstallLocation(bool use64BitView) {
     // 2048 bytes: the 1024 characters and no more. The terminator slot behind them is always 0,
     // so the scan below ends inside the block whatever the registry wrote.
     platform::DWORD byteCount = 2 * VALUE_CHARACTERS;
-    const platform::LONG query =
-        platform::RegQueryValueExW(key.Get(), VALUE_NAME, nullptr, &type, reinterpret_cast<std::uint8_t*>(chars), &byteCount);
+    const platform::LONG query = platform::RegQueryValueExW(key.Get(), VALUE_NAME, nullptr, &type,
+                                                            reinterpret_cast<std::uint8_t*>(chars), &byteCount);
     const platform::LONG status = Validate(query, type, byteCount, chars);
     buffer.Recount();
 

@@ -26,16 +26,18 @@ public:
     }
     Owner(const Owner&) = delete;
     Owner& operator=(const Owner&) = delete;
-    ~Owner() { Reset(Traits::None()); }
+    ~Owner() { Close(); }
 
     /// The resource, still owned here.
     Resource Get() const { return held; }
     bool Holds() const { return held != Traits::None(); }
     /// For an out-parameter: gives back what is held, then lets the call store a new resource here.
     Resource* Receive() {
-        Reset(Traits::None());
+        Close();
         return &held;
     }
+    /// Gives back what is held now, ahead of the owner's end.
+    void Close() { Reset(Traits::None()); }
     /// Hands the resource to the caller, who then closes it.
     Resource Release() {
         const Resource resource = held;

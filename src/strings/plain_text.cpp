@@ -21,6 +21,7 @@ std::uint32_t WriteDecimal(std::int64_t value, char16_t (&out)[DECIMAL_UNITS]) {
     std::uint32_t written = 0;
     if (value < 0) out[written++] = u'-';
     while (n != 0) out[written++] = reversed[--n];
+    out[written] = 0;
     return written;
 }
 

@@ -9,11 +9,11 @@ namespace orvane {
 /// Counts the characters before `text`'s terminator (0 for null).
 std::uint32_t TextLength(const char16_t* text);
 
-/// The most units WriteDecimal writes: 19 digits and a sign.
-inline constexpr std::uint32_t DECIMAL_UNITS = 20;
+/// Room for any number WriteDecimal writes: a sign, 19 digits and the terminator.
+inline constexpr std::uint32_t DECIMAL_UNITS = 21;
 
-/// Writes `value` in decimal ("-" before a negative one) into `out`, without a terminator, and
-/// returns the units written.
+/// Writes `value` in decimal ("-" before a negative one) and a terminator into `out`; returns
+/// the units written before the terminator.
 std::uint32_t WriteDecimal(std::int64_t value, char16_t (&out)[DECIMAL_UNITS]);
 
 }  // namespace orvane

@@ -135,7 +135,7 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* ty
     DWORD error = 0;
     DWORD byteCountIn = byteCount != nullptr ? *byteCount : 0;
     LONG outcome = Enter("RegQueryValueExW", TextOf(name), &error) ? static_cast<LONG>(error)
-                                                     : Query(key, name, reserved, type, data, byteCount);
+                                                                   : Query(key, name, reserved, type, data, byteCount);
     M().registryQueries.push_back(sim::RegistryQuery{TextOf(name), reserved == nullptr, byteCountIn, outcome});
     return outcome;
 }

@@ -126,8 +126,8 @@ DWORD GetFileVersionInfoSizeW(const char16_t* file, DWORD* handle) {
 BOOL GetFileVersionInfoW(const char16_t* file, DWORD /*handle*/, DWORD size, void* data) {
     DWORD error = 0;
     Lookup found = Enter("GetFileVersionInfoW", TextOf(file), &error) ? Lookup{error, {}, {}}
-                   : data == nullptr                    ? Lookup{ERROR_INVALID_PARAMETER, {}, {}}
-                                                        : Find(file, VersionFailure::Info);
+                   : data == nullptr                                  ? Lookup{ERROR_INVALID_PARAMETER, {}, {}}
+                                                                      : Find(file, VersionFailure::Info);
     if (found.error == 0 && size < RESOURCE_SIZE) found.error = ERROR_INSUFFICIENT_BUFFER;
     if (found.error != 0) {
         SetLastError(found.error);
