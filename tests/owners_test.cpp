@@ -68,12 +68,17 @@ TEST_F(OwnersTest, AssigningOverOrClosingAHeapBlockFreesItAndReleaseHandsItOver)
 // The owners do not keep the last error: a close that fails leaves its own error behind.
 TEST_F(OwnersTest, AFailingCloseLeavesItsErrorAsTheLastError) {
     {
-        const ScopedFile file(CreateFileW(u"C:\\log.txt", GENERIC_WRITE, FILE_SHARE_READ, OPEN_ALWAYS, 0));
-        ASSERT_TRUE(file.Holds());
+        SHELLEXECUTEINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS;
+        info.lpFile = u"C:\\tool.exe";
+        ASSERT_NE(ShellExecuteExW(&info), FALSE);
+        const ScopedHandle process(info.hProcess);
         EXPECT_EQ(CreateFileW(u"C:\\missing.txt", GENERIC_WRITE, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
         sim::FailCall("CloseHandle", ERROR_INVALID_HANDLE);
     }
+    EXPECT_EQ(sim::Calls().back(), "CloseHandle");
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
 }
 
