@@ -149,7 +149,7 @@ TEST_P(RefusedMemoryTest, EveryRefusalEndsByTheFatalStopWithWholeLogLines) {
                     Refuse(heap, k);
                     RunLaunchSequence();
                 },
-                ::testing::KilledBySignal(SIGABRT), platform::FatalSiteName(RefusedSite(heap)))
+                ::testing::KilledBySignal(SIGABRT), sim::FatalSiteName(RefusedSite(heap)))
                 << run.name << ", allocation " << k << " of " << total;
             if (RefusedVersionBuffer(testing::LogBytes())) {
                 ++refusedVersionBuffer;

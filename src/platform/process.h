@@ -88,22 +88,6 @@ enum class FatalSite : std::uint8_t {
     FormatPrintFailed,           ///< the formatter printed other than it counted
 };
 
-/// How the simulation names a site in its abort message; the product never prints it.
-constexpr const char* FatalSiteName(FatalSite site) {
-    switch (site) {
-        case FatalSite::GuardBroken: return "guard broken";
-        case FatalSite::LengthBeyondCapacity: return "length beyond capacity";
-        case FatalSite::IndexBeyondCapacity: return "index beyond capacity";
-        case FatalSite::LengthOverflow: return "length overflow";
-        case FatalSite::BlockAllocationFailed: return "block allocation failed";
-        case FatalSite::DescriptorAllocationFailed: return "descriptor allocation failed";
-        case FatalSite::ScanPastBlock: return "scan past the block";
-        case FatalSite::FormatMeasureFailed: return "format measure failed";
-        case FatalSite::FormatPrintFailed: return "format print failed";
-    }
-    return "unknown site";
-}
-
 /// Ends the process at once: no window, no unwinding, no destructor, no exit handler, no log
 /// line. Windows: `site` is left in a process global for a crash dump, exit code 0xC0000409.
 /// The simulation: aborts with "sim: fatal stop: <site name>" on stderr.

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -16,6 +17,9 @@ using platform::BOOL;
 using platform::DWORD;
 using platform::HRESULT;
 using platform::LONG;
+
+/// The site's name in the abort message of the fatal stop: "sim: fatal stop: <name>".
+const char* FatalSiteName(platform::FatalSite site);
 
 /// Forgets everything: a new, empty temporary root folder with drive C: only, an empty
 /// registry on a 64-bit machine, defaults for every other answer (listed with each setter).

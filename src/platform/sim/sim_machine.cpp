@@ -201,6 +201,22 @@ void Reset() {
 
 std::string RootFolder() { return M().root; }
 
+const char* FatalSiteName(platform::FatalSite site) {
+    using platform::FatalSite;
+    switch (site) {
+        case FatalSite::GuardBroken: return "guard broken";
+        case FatalSite::LengthBeyondCapacity: return "length beyond capacity";
+        case FatalSite::IndexBeyondCapacity: return "index beyond capacity";
+        case FatalSite::LengthOverflow: return "length overflow";
+        case FatalSite::BlockAllocationFailed: return "block allocation failed";
+        case FatalSite::DescriptorAllocationFailed: return "descriptor allocation failed";
+        case FatalSite::ScanPastBlock: return "scan past the block";
+        case FatalSite::FormatMeasureFailed: return "format measure failed";
+        case FatalSite::FormatPrintFailed: return "format print failed";
+    }
+    return "unknown site";
+}
+
 const std::vector<std::string>& Calls() { return M().calls; }
 const std::vector<TracedCall>& Trace() { return M().trace; }
 
@@ -285,7 +301,7 @@ void RestrictDllSearchPath() {
 }
 
 void FatalStop(FatalSite site) {
-    std::fprintf(stderr, "sim: fatal stop: %s\n", FatalSiteName(site));
+    std::fprintf(stderr, "sim: fatal stop: %s\n", sim::FatalSiteName(site));
     std::abort();
 }
 
