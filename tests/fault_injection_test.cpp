@@ -17,6 +17,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "launcher/launch_sequence.h"
@@ -109,6 +110,12 @@ int StringAllocations(Heap heap) {
     return heap == Heap::Runtime ? counts.runtimeAllocs + counts.runtimeReallocs : counts.generalAllocs;
 }
 
+/// Out of memory for blocks or for descriptors: the check that must stop the run.
+platform::FatalSite RefusedSite(Heap heap) {
+    return heap == Heap::Runtime ? platform::FatalSite::BlockAllocationFailed
+                                 : platform::FatalSite::DescriptorAllocationFailed;
+}
+
 void Refuse(Heap heap, int k) {
     if (heap == Heap::Runtime) {
         sim::FailRuntimeAllocation(k);
@@ -142,7 +149,7 @@ TEST_P(RefusedMemoryTest, EveryRefusalEndsByTheFatalStopWithWholeLogLines) {
                     Refuse(heap, k);
                     RunLaunchSequence();
                 },
-                ::testing::KilledBySignal(SIGABRT), "sim: FatalStop")
+                ::testing::KilledBySignal(SIGABRT), sim::FatalSiteName(RefusedSite(heap)))
                 << run.name << ", allocation " << k << " of " << total;
             if (RefusedVersionBuffer(testing::LogBytes())) {
                 ++refusedVersionBuffer;
@@ -181,9 +188,24 @@ void CallProbeMachine() {
 
 enum class LogFile { Marked, Unmarked, Empty, Missing };
 
+// What the probe machine's calls are made on, as the simulation's trace names it.
+const std::u16string LOG_FOLDER = u"C:\\Data\\Velmor";
+const std::u16string DATA_FOLDER = u"C:\\Data";
+const std::u16string DRIVE_C = u"C:\\";
+const std::u16string UNINSTALL_KEY = testing::UNINSTALL_KEY;
+const std::u16string INSTALL_LOCATION = u"InstallLocation";
+const std::u16string LAUNCHER = testing::LAUNCHER_PATH;
+const std::u16string DEPLOY_FOLDER = u"D:\\deploy";
+const std::u16string LEGACY_PATCH = u"D:\\deploy\\patch.rkv.old";
+/// Calls on nothing the trace names: the shell folder, the WOW64 check, the module's name, and
+/// the log file's calls, whose target the file functions do not report yet.
+const std::u16string UNNAMED;
+
+/// One call of the run, named by what it is made on and, among calls on that, its turn.
 struct CallRow {
     const char* call;
-    int occurrence;
+    std::u16string on;
+    int nth;
     LaunchResult result;
     std::vector<std::u16string> lines;
     LogFile log = LogFile::Marked;
@@ -198,57 +220,60 @@ std::vector<CallRow> CallRows() {
         return std::vector<std::u16string>{FOUND, WithError(format, INJECTED), msg::VERSION_DEFAULTING,
                                            WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
     };
+    const auto ranThen = [](const std::u16string& last) {
+        return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};
+    };
     return {
         // OpenLog: the folder, its creation, the file and its mark.
-        {"SHGetFolderPathW", 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
-        {"PathFileExistsW", 1, 0, NORMAL},                        // the log folder: missing anyway
-        {"PathRemoveBackslashW", 1, 0, NORMAL},                   // no trailing backslash to remove
-        {"PathRemoveFileSpecW", 1, 0, NORMAL, LogFile::Missing},  // no parent made: Velmor cannot be
-        {"PathFileExistsW", 2, 0, NORMAL},                        // C:\Data: missing anyway
-        {"PathRemoveBackslashW", 2, 0, NORMAL},
-        {"PathRemoveFileSpecW", 2, 0, NORMAL},                 // C:\ exists: C:\Data is made all the same
-        {"PathFileExistsW", 3, 0, NORMAL},                     // C:\ looks missing: making it fails, harmlessly
-        {"CreateDirectoryW", 1, 0, NORMAL, LogFile::Missing},  // C:\Data
-        {"CreateDirectoryW", 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
+        {"SHGetFolderPathW", UNNAMED, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"PathFileExistsW", LOG_FOLDER, 1, 0, NORMAL},                        // missing anyway
+        {"PathRemoveBackslashW", LOG_FOLDER, 1, 0, NORMAL},                   // none to remove
+        {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
+        {"PathFileExistsW", DATA_FOLDER, 1, 0, NORMAL},                       // missing anyway
+        {"PathRemoveBackslashW", DATA_FOLDER, 1, 0, NORMAL},
+        {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},             // C:\ exists: C:\Data is made all the same
+        {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},                     // looks missing: making it fails, harmlessly
+        {"CreateDirectoryW", UNNAMED, 1, 0, NORMAL, LogFile::Missing},  // C:\Data
+        {"CreateDirectoryW", UNNAMED, 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
         // The folder is checked before the file: not known to be safe means no log.
-        {"CreateFileW", 1, 0, NORMAL, LogFile::Missing},
-        {"GetFileInformationByHandle", 1, 0, NORMAL, LogFile::Missing},
-        {"GetSecurityInfo", 1, 0, NORMAL, LogFile::Missing},
-        {"OpenProcessToken", 1, 0, NORMAL, LogFile::Missing},
-        {"GetTokenInformation", 1, 0, NORMAL, LogFile::Missing},
-        {"CloseHandle", 1, 0, NORMAL},                                 // the token
-        {"CloseHandle", 2, 0, NORMAL},                                 // the folder
-        {"CreateFileW", 2, 0, NORMAL, LogFile::Unmarked},              // start not examined: UTF-8 without a mark
-        {"GetFileInformationByHandle", 2, 0, NORMAL, LogFile::Empty},  // the new file is left as it was made
-        {"ReadFile", 1, 0, NORMAL, LogFile::Unmarked},
-        {"CloseHandle", 3, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
-        {"CreateFileW", 3, 0, NORMAL, LogFile::Empty},
-        {"GetFileInformationByHandle", 3, 0, NORMAL, LogFile::Empty},
-        {"WriteFileAtEnd", 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
+        {"CreateFileW", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
+        {"GetFileInformationByHandle", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
+        {"GetSecurityInfo", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
+        {"OpenProcessToken", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
+        {"GetTokenInformation", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
+        {"CloseHandle", UNNAMED, 1, 0, NORMAL},                                 // the token
+        {"CloseHandle", UNNAMED, 2, 0, NORMAL},                                 // the folder
+        {"CreateFileW", UNNAMED, 2, 0, NORMAL, LogFile::Unmarked},              // start not examined: no mark
+        {"GetFileInformationByHandle", UNNAMED, 2, 0, NORMAL, LogFile::Empty},  // the new file stays as made
+        {"ReadFile", UNNAMED, 1, 0, NORMAL, LogFile::Unmarked},
+        {"CloseHandle", UNNAMED, 3, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
+        {"CreateFileW", UNNAMED, 3, 0, NORMAL, LogFile::Empty},
+        {"GetFileInformationByHandle", UNNAMED, 3, 0, NORMAL, LogFile::Empty},
+        {"WriteFileAtEnd", UNNAMED, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
         // The installation lookup.
-        {"IsWow64Process", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
-        {"RegOpenKeyExW", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
-        {"RegQueryValueExW", 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
-        {"RegCloseKey", 1, 0, NORMAL},
-        {"WriteFileAtEnd", 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
+        {"IsWow64Process", UNNAMED, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
+        {"RegOpenKeyExW", UNINSTALL_KEY, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
+        {"RegQueryValueExW", INSTALL_LOCATION, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
+        {"RegCloseKey", UNINSTALL_KEY, 1, 0, NORMAL},
+        {"WriteFileAtEnd", UNNAMED, 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
         // The tool, the launcher's folder and the patch file.
-        {"PathFileExistsW", 4, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
-        {"GetModuleFileNameW", 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
-        {"PathRemoveFileSpecW", 3, 2, {FOUND, u"[ERROR] D:\\deploy\\Orvane.Launcher.exe\\patch.rkv not found!"}},
-        {"PathAddBackslashW", 1, 0, NORMAL},      // AppendPath adds the separator itself
-        {"PathFileExistsW", 5, 0, CURRENT_FILE},  // patch.rkv.old looks missing: the version is not read
-        {"GetFileVersionInfoSizeW", 1, 0, versionFailure(msg::VERSION_SIZE_FAILED)},
-        {"GetFileVersionInfoW", 1, 0, versionFailure(msg::VERSION_INFO_FAILED)},
-        {"VerQueryValueW", 1, 0, versionFailure(msg::VERSION_QUERY_FAILED)},
-        {"PathFileExistsW", 6, 2, {FOUND, u"[ERROR] D:\\deploy\\patch.rkv.old not found!"}},
+        {"PathFileExistsW", TOOL, 1, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
+        {"GetModuleFileNameW", UNNAMED, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
+        {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, u"[ERROR] " + LAUNCHER + u"\\patch.rkv not found!"}},
+        {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},     // AppendPath adds the separator itself
+        {"PathFileExistsW", LEGACY_PATCH, 1, 0, CURRENT_FILE},  // looks missing: the version is not read
+        {"GetFileVersionInfoSizeW", TOOL, 1, 0, versionFailure(msg::VERSION_SIZE_FAILED)},
+        {"GetFileVersionInfoW", TOOL, 1, 0, versionFailure(msg::VERSION_INFO_FAILED)},
+        {"VerQueryValueW", TOOL, 1, 0, versionFailure(msg::VERSION_QUERY_FAILED)},
+        {"PathFileExistsW", LEGACY_PATCH, 2, 2, {FOUND, u"[ERROR] " + LEGACY_PATCH + u" not found!"}},  // chosen
         // The tool's run.
-        {"WriteFileAtEnd", 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
-        {"ShellExecuteExW", 1, 5, {FOUND, WILL_RUN_LEGACY, msg::COULD_NOT_RUN}},
-        {"WaitForSingleObject", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, u"[ERROR] WaitForSingleObject returned -1"}},
-        {"GetExitCodeProcess", 1, 0xFFFFFFFF, {FOUND, WILL_RUN_LEGACY, WithError(msg::EXIT_CODE_FAILED, INJECTED)}},
-        {"WriteFileAtEnd", 4, 0, {FOUND, WILL_RUN_LEGACY}},
-        {"CloseHandle", 4, 0, NORMAL},  // the tool's handle
-        {"CloseHandle", 5, 0, NORMAL},  // the log, already flushed
+        {"WriteFileAtEnd", UNNAMED, 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
+        {"ShellExecuteExW", TOOL, 1, 5, ranThen(msg::COULD_NOT_RUN)},
+        {"WaitForSingleObject", TOOL, 1, RESULT_WAIT_FAILED, ranThen(u"[ERROR] WaitForSingleObject returned -1")},
+        {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
+        {"WriteFileAtEnd", UNNAMED, 4, 0, {FOUND, WILL_RUN_LEGACY}},
+        {"CloseHandle", UNNAMED, 4, 0, NORMAL},  // the tool's handle
+        {"CloseHandle", UNNAMED, 5, 0, NORMAL},  // the log, already flushed
     };
 }
 
@@ -275,26 +300,29 @@ TEST(FailingCallTest, TheNormalRunOfTheProbeMachine) {
 TEST(FailingCallTest, EveryCallOfTheRunHasItsRow) {
     CallProbeMachine();
     RunLaunchSequence();
-    std::map<std::string, int> seen;
-    std::set<std::pair<std::string, int>> calls;
-    for (const std::string& name : sim::Calls()) {
-        if (CANNOT_FAIL.count(name) == 0) calls.insert({name, ++seen[name]});
+    using Key = std::tuple<std::string, std::u16string, int>;
+    std::map<std::pair<std::string, std::u16string>, int> seen;
+    std::set<Key> calls;
+    for (const sim::TracedCall& traced : sim::Trace()) {
+        if (CANNOT_FAIL.count(traced.name) == 0) {
+            calls.insert({traced.name, traced.on, ++seen[{traced.name, traced.on}]});
+        }
     }
-    std::set<std::pair<std::string, int>> rows;
-    for (const CallRow& row : CallRows()) rows.insert({row.call, row.occurrence});
-    for (const auto& [name, occurrence] : calls) {
-        EXPECT_EQ(rows.count({name, occurrence}), 1u) << "no row for " << name << " #" << occurrence;
-    }
-    for (const auto& [name, occurrence] : rows) {
-        EXPECT_EQ(calls.count({name, occurrence}), 1u) << "the run makes no call " << name << " #" << occurrence;
-    }
+    std::set<Key> rows;
+    for (const CallRow& row : CallRows()) rows.insert({row.call, row.on, row.nth});
+    const auto show = [](const Key& key) {
+        return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
+    };
+    for (const Key& call : calls) EXPECT_EQ(rows.count(call), 1u) << "no row for " << show(call);
+    for (const Key& row : rows) EXPECT_EQ(calls.count(row), 1u) << "the run makes no call " << show(row);
 }
 
 TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
     for (const CallRow& row : CallRows()) {
         CallProbeMachine();
-        sim::FailCall(row.call, INJECTED, row.occurrence);
-        const std::string what = std::string(row.call) + " #" + std::to_string(row.occurrence);
+        sim::FailCallOn(row.call, row.on, INJECTED, row.nth);
+        const std::string what =
+            std::string(row.call) + " on \"" + sim::Utf8(row.on) + "\" #" + std::to_string(row.nth);
         EXPECT_EQ(RunLaunchSequence(), row.result) << what;
         EXPECT_EQ(sim::FileExists(row.logPath), row.log != LogFile::Missing) << what;
         EXPECT_EQ(sim::ReadFile(row.logPath), Expected(row)) << what;
@@ -305,7 +333,7 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
         EXPECT_EQ(sim::Heap().generalLive, 0) << what;
         EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
         // A close that fails leaves its handle open; every other path closes the token.
-        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.occurrence == 1 ? 1 : 0) << what;
+        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.nth == 1 ? 1 : 0) << what;
     }
 }
 

@@ -151,7 +151,7 @@ TEST_F(FixedPathStringDeathTest, WritingPastTheInlineBlockEndsTheProcess) {
             buffer[260] = 0;
             s.Recount();
         },
-        "");
+        "fatal stop: guard broken");
 }
 
 }  // namespace

@@ -381,75 +381,65 @@ TEST_F(GuardedStringTest, WritableBufferMakesABlock) {
 
 using GuardedStringDeathTest = GuardedStringTest;
 
-TEST_F(GuardedStringDeathTest, BrokenGuardsEndTheProcess) {
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            char16_t* buffer = s.WritableBuffer();
-            // capacity + 2 characters: the terminator slot and half of the trailing guard.
-            for (std::uint32_t i = 0; i < s.Capacity() + 2; ++i) buffer[i] = u'a';
-            buffer[s.Capacity()] = 0;
-            s.Recount();
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            const_cast<unsigned char*>(BlockOf(s))[0] = 0;
-            s.Append(u"y");
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            const_cast<unsigned char*>(BlockOf(s))[block::SECOND_GUARD] ^= 1;
-            s.FreeBuffer();
-        },
-        "");
+/// A broken invariant and the check that must stop the process for it.
+struct StopRow {
+    const char* name;
+    const char* site;  // as the simulation names it in its abort message
+    void (*breakIt)();
+};
+
+void OverwriteGuardThenRecount() {
+    GuardedString s(u"x");
+    char16_t* buffer = s.WritableBuffer();
+    // capacity + 2 characters: the terminator slot and half of the trailing guard.
+    for (std::uint32_t i = 0; i < s.Capacity() + 2; ++i) buffer[i] = u'a';
+    buffer[s.Capacity()] = 0;
+    s.Recount();
 }
 
-TEST_F(GuardedStringDeathTest, LengthBeyondTheCapacityEndsTheProcess) {
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            s.SetLength(65);
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            s.CommitLength(65);
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            char16_t* buffer = s.WritableBuffer();
-            for (std::uint32_t i = 0; i <= s.Capacity(); ++i) buffer[i] = u'a';  // terminator slot overwritten
-            s.Recount();
-        },
-        "");
+void OverwriteTerminatorSlotThenRecount() {
+    GuardedString s(u"x");
+    char16_t* buffer = s.WritableBuffer();
+    for (std::uint32_t i = 0; i <= s.Capacity(); ++i) buffer[i] = u'a';
+    s.Recount();
 }
 
-TEST_F(GuardedStringDeathTest, FailedAllocationEndsTheProcess) {
-    EXPECT_DEATH(
-        {
-            sim::FailRuntimeAllocation(1);
-            GuardedString s(u"x");
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            sim::FailGeneralAllocation(1);
-            GuardedString s(u"x");
-        },
-        "");
-    EXPECT_DEATH(
-        {
-            GuardedString s(u"x");
-            s.Append(u"y", 0xFFFFFFF0u);
-        },
-        "");
+const StopRow STOPS[] = {
+    {"trailing guard, then Recount", "guard broken", OverwriteGuardThenRecount},
+    {"first guard, then Append", "guard broken",
+     [] {
+         GuardedString s(u"x");
+         const_cast<unsigned char*>(BlockOf(s))[0] = 0;
+         s.Append(u"y");
+     }},
+    {"second guard, then FreeBuffer", "guard broken",
+     [] {
+         GuardedString s(u"x");
+         const_cast<unsigned char*>(BlockOf(s))[block::SECOND_GUARD] ^= 1;
+         s.FreeBuffer();
+     }},
+    {"SetLength past the capacity", "length beyond capacity", [] { GuardedString(u"x").SetLength(65); }},
+    {"CommitLength past the capacity", "length beyond capacity", [] { GuardedString(u"x").CommitLength(65); }},
+    {"terminator slot overwritten", "scan past the block", OverwriteTerminatorSlotThenRecount},
+    {"runtime heap refuses the block", "block allocation failed",
+     [] {
+         sim::FailRuntimeAllocation(1);
+         GuardedString s(u"x");
+     }},
+    {"general heap refuses the descriptor", "descriptor allocation failed",
+     [] {
+         sim::FailGeneralAllocation(1);
+         GuardedString s(u"x");
+     }},
+    {"a block too large for 32-bit sizes", "block allocation failed",
+     [] { GuardedString(u"x").Append(u"y", 0xFFFFFFF0u); }},
+    {"a length past 32 bits", "length overflow", [] { GuardedString(u"x").Append(u"y", 0xFFFFFFFEu); }},
+};
+
+TEST_F(GuardedStringDeathTest, EachBrokenInvariantStopsAtItsOwnCheck) {
+    for (const StopRow& row : STOPS) {
+        EXPECT_DEATH(row.breakIt(), std::string("fatal stop: ") + row.site) << row.name;
+    }
 }
 
 }  // namespace

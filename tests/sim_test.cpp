@@ -908,16 +908,18 @@ TEST_F(SimTest, PathsRefusedFromTheLegacyLimits) {
 
 using SimDeathTest = SimTest;
 
-TEST_F(SimDeathTest, FatalStopAborts) { EXPECT_DEATH(FatalStop(), "FatalStop"); }
+TEST_F(SimDeathTest, FatalStopAbortsNamingItsSite) {
+    EXPECT_DEATH(FatalStop(FatalSite::ScanPastBlock), "sim: fatal stop: scan past the block");
+}
 
 TEST_F(SimDeathTest, AChildProcessThatResetsLeavesTheParentsFilesAlone) {
     sim::MakeFile(u"C:\\keep.txt", "kept");
     EXPECT_DEATH(
         {
             sim::Reset();
-            FatalStop();
+            FatalStop(FatalSite::GuardBroken);
         },
-        "FatalStop");
+        "fatal stop: guard broken");
     EXPECT_EQ(sim::ReadFile(u"C:\\keep.txt"), "kept");
 }
 
@@ -939,6 +941,19 @@ TEST_F(SimTest, FailCallsOfOneNameCountTheSameCalls) {
     std::vector<BOOL> answers;
     for (int i = 0; i < 4; ++i) answers.push_back(PathFileExistsW(u"C:\\"));
     EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, TRUE, FALSE, TRUE}));
+}
+
+TEST_F(SimTest, FailCallOnCountsOnlyTheCallsOnItsTargetAndTheTraceNamesIt) {
+    sim::MakeFolder(u"C:\\a");
+    sim::MakeFolder(u"C:\\b");
+    sim::FailCallOn("PathFileExistsW", u"C:\\b", ERROR_ACCESS_DENIED, 2);
+    std::vector<BOOL> answers;
+    for (const char16_t* path : {u"C:\\b", u"C:\\a", u"C:\\a", u"C:\\b", u"C:\\b"}) {
+        answers.push_back(PathFileExistsW(path));
+    }
+    EXPECT_EQ(answers, (std::vector<BOOL>{TRUE, TRUE, TRUE, FALSE, TRUE}));
+    EXPECT_EQ(sim::Trace().back().name, "PathFileExistsW");
+    EXPECT_EQ(sim::Trace().back().on, u"C:\\b");
 }
 
 TEST_F(SimTest, FailCallFailsTheNthCallOnly) {

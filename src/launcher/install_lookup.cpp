@@ -1,5 +1,6 @@
 #include "launcher/install_lookup.h"
 
+#include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 
@@ -13,7 +14,7 @@ constexpr std::uint32_t VALUE_CHARACTERS = 1024;
 
 /// The empty result: a string with its first block and no characters.
 void MakeEmpty(GuardedString& result) {
-    if (!result.Assign(EMPTY_TEXT, TO_TERMINATOR)) platform::FatalStop();
+    if (!result.Assign(EMPTY_TEXT, TO_TERMINATOR)) platform::FatalStop(platform::FatalSite::BlockAllocationFailed);
 }
 
 /// The status of a query by the rules for a string value: its own error, 13 for another type,
@@ -38,21 +39,23 @@ platform::LONG Validate(platform::LONG queryStatus, platform::DWORD type, platfo
 GuardedString ReadInstallLocation(bool use64BitView) {
     const platform::DWORD access = platform::KEY_QUERY_VALUE | (use64BitView ? platform::KEY_WOW64_64KEY : 0);
     GuardedString result;
-    platform::HKEY key = nullptr;
-    if (platform::RegOpenKeyExW(platform::HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, access, &key) != 0) {
+    platform::ScopedKey key;
+    if (platform::RegOpenKeyExW(platform::HKEY_LOCAL_MACHINE, UNINSTALL_KEY, 0, access, key.Receive()) != 0) {
         MakeEmpty(result);
         return result;
     }
 
     GuardedString buffer;
-    if (!buffer.Reserve(0) || !buffer.Reserve(VALUE_CHARACTERS)) platform::FatalStop();
+    if (!buffer.Reserve(0) || !buffer.Reserve(VALUE_CHARACTERS)) {
+        platform::FatalStop(platform::FatalSite::BlockAllocationFailed);
+    }
     char16_t* chars = buffer.WritableBuffer();
     platform::DWORD type = 0;
     // 2048 bytes: the 1024 characters and no more. The terminator slot behind them is always 0,
     // so the scan below ends inside the block whatever the registry wrote.
     platform::DWORD byteCount = 2 * VALUE_CHARACTERS;
-    const platform::LONG query =
-        platform::RegQueryValueExW(key, VALUE_NAME, nullptr, &type, reinterpret_cast<std::uint8_t*>(chars), &byteCount);
+    const platform::LONG query = platform::RegQueryValueExW(key.Get(), VALUE_NAME, nullptr, &type,
+                                                            reinterpret_cast<std::uint8_t*>(chars), &byteCount);
     const platform::LONG status = Validate(query, type, byteCount, chars);
     buffer.Recount();
 
@@ -61,7 +64,6 @@ GuardedString ReadInstallLocation(bool use64BitView) {
     } else {
         result.TakeOver(buffer);
     }
-    platform::RegCloseKey(key);
     return result;
 }
 

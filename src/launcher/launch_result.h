@@ -12,6 +12,9 @@ inline constexpr LaunchResult RESULT_FILE_MISSING = 2;      ///< the tool or the
 inline constexpr LaunchResult RESULT_NO_INSTALL = 3;        ///< no install folder
 inline constexpr LaunchResult RESULT_START_FAILED = 5;      ///< the tool could not be started
 inline constexpr LaunchResult RESULT_UNKNOWN = 0xFFFFFFFF;  ///< the tool's outcome is unknown
-// Any other value is the tool's own exit code, or 258 when the wait timed out.
+// The wait's own results, passed on as they are (WAIT_TIMEOUT and WAIT_FAILED).
+inline constexpr LaunchResult RESULT_WAIT_TIMED_OUT = 258;      ///< the tool still ran after 100 minutes
+inline constexpr LaunchResult RESULT_WAIT_FAILED = 0xFFFFFFFF;  ///< the wait itself failed
+// Any other value is the tool's own exit code.
 
 }  // namespace orvane

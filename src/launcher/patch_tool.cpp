@@ -1,11 +1,14 @@
 #include "launcher/patch_tool.h"
 
-#include "launcher/scoped_handle.h"
 #include "log/log_write.h"
 #include "log/messages.h"
+#include "platform/owners.h"
 #include "platform/process.h"
 
 namespace orvane {
+
+static_assert(RESULT_WAIT_TIMED_OUT == platform::WAIT_TIMEOUT && RESULT_WAIT_FAILED == platform::WAIT_FAILED,
+              "a wait's result that is not WAIT_OBJECT_0 becomes the exit code as it is");
 
 namespace {
 
@@ -21,7 +24,7 @@ GuardedString QuotedPiece(const char16_t* prefix, const GuardedString& value) {
 LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString& patchPath,
                           const FixedPathString& workFolder, bool useLegacy) {
     GuardedString parameters;
-    if (!parameters.Reserve(0)) platform::FatalStop();
+    if (!parameters.Reserve(0)) platform::FatalStop(platform::FatalSite::BlockAllocationFailed);
     {
         const GuardedString patchPiece = QuotedPiece(u" /encfile \"", patchPath);
         parameters.Append(patchPiece.Text(), TO_TERMINATOR);
@@ -44,7 +47,7 @@ LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString
         LogWrite(msg::COULD_NOT_RUN);
         return RESULT_START_FAILED;
     }
-    const ScopedHandle process(info.hProcess);
+    const platform::ScopedHandle process(info.hProcess);
 
     const platform::DWORD wait = platform::WaitForSingleObject(process.Get(), TOOL_WAIT_MILLISECONDS);
     if (wait != platform::WAIT_OBJECT_0) {

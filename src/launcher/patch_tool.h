@@ -10,8 +10,9 @@ inline constexpr std::uint32_t TOOL_WAIT_MILLISECONDS = 6000000;
 
 /// Starts the tool elevated ("runas") in `workFolder` with " /encfile "<patchPath>"" (and, when
 /// `useLegacy`, " /var scriptdir "<workFolder>""), waits up to 100 minutes and returns 0, the
-/// tool's exit code, 5 when it could not start, or the wait's result (258, 0xFFFFFFFF). A failed
-/// GetExitCodeProcess gives 0xFFFFFFFF. The process handle is closed on every path.
+/// tool's exit code, RESULT_START_FAILED, or the wait's result (RESULT_WAIT_TIMED_OUT,
+/// RESULT_WAIT_FAILED). A failed GetExitCodeProcess gives RESULT_UNKNOWN. The process handle is
+/// closed on every path.
 LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString& patchPath,
                           const FixedPathString& workFolder, bool useLegacy);
 

@@ -5,6 +5,7 @@
 #include "launcher/process_objects.h"
 #include "log/log_write.h"
 #include "log/messages.h"
+#include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/version.h"
@@ -25,21 +26,20 @@ bool ReadToolVersion(const FixedPathString& toolPath, ToolVersion& version) {
         LogWrite(msg::VERSION_SIZE_FAILED, platform::GetLastError());
         return false;
     }
-    void* buffer = platform::GeneralAlloc(size);
+    const platform::ScopedHeapBlock block(platform::GeneralAlloc(size));
+    void* buffer = block.Get();
     if (buffer == nullptr) {
         LogWrite(msg::MEMORY_ALLOCATION_FAILED, platform::GetLastError());
         return false;
     }
     if (platform::GetFileVersionInfoW(toolPath.Text(), 0, size, buffer) == 0) {
         LogWrite(msg::VERSION_INFO_FAILED, platform::GetLastError());
-        platform::GeneralFree(buffer);
         return false;
     }
     void* found = nullptr;
     platform::UINT length = 0;
     if (platform::VerQueryValueW(buffer, u"\\", &found, &length) == 0) {
         LogWrite(msg::VERSION_QUERY_FAILED, platform::GetLastError());
-        platform::GeneralFree(buffer);
         return false;
     }
     // The record is read only when it lies whole inside the buffer; a shorter one (a damaged
@@ -49,14 +49,12 @@ bool ReadToolVersion(const FixedPathString& toolPath, ToolVersion& version) {
     if (length < sizeof(platform::VS_FIXEDFILEINFO) || record < start || size < sizeof(platform::VS_FIXEDFILEINFO) ||
         record > start + (size - sizeof(platform::VS_FIXEDFILEINFO))) {
         LogWrite(msg::VERSION_QUERY_FAILED, platform::ERROR_INVALID_DATA);
-        platform::GeneralFree(buffer);
         return false;
     }
     platform::DWORD versionMS;
     platform::DWORD versionLS;
     std::memcpy(&versionMS, record + offsetof(platform::VS_FIXEDFILEINFO, dwFileVersionMS), sizeof versionMS);
     std::memcpy(&versionLS, record + offsetof(platform::VS_FIXEDFILEINFO, dwFileVersionLS), sizeof versionLS);
-    platform::GeneralFree(buffer);
     version = ToolVersion{static_cast<std::uint16_t>(versionMS >> 16), static_cast<std::uint16_t>(versionMS & 0xFFFF),
                           static_cast<std::uint16_t>(versionLS >> 16), static_cast<std::uint16_t>(versionLS & 0xFFFF)};
     return true;

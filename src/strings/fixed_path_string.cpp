@@ -18,7 +18,7 @@ FixedPathString::FixedPathString(const char16_t* text) {
         Assign(nullptr);
         return;
     }
-    if (!Assign(text, TO_TERMINATOR)) platform::FatalStop();
+    if (!Assign(text, TO_TERMINATOR)) platform::FatalStop(platform::FatalSite::BlockAllocationFailed);
     CheckIntegrity();
 }
 

@@ -6,6 +6,9 @@
 
 namespace orvane {
 
+using platform::FatalSite;
+using platform::FatalStop;
+
 const char16_t EMPTY_TEXT[1] = {0};
 
 namespace {
@@ -25,16 +28,7 @@ bool IsSeparator(char16_t ch) { return ch == u'\\' || ch == u'/'; }
 
 }  // namespace
 
-std::uint32_t TextLength(const char16_t* text) {
-    if (text == nullptr) return 0;
-    std::uint32_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
 // ---- storage -------------------------------------------------------------------------------
-
-void BrokenStringInvariant() { platform::FatalStop(); }
 
 const char16_t* GuardedString::Text() const { return data != nullptr ? data : EMPTY_TEXT; }
 
@@ -72,7 +66,7 @@ namespace {
 
 StringDescriptor* NewDescriptor(IMemMgr& manager) {
     auto* d = static_cast<StringDescriptor*>(platform::GeneralAlloc(sizeof(StringDescriptor)));
-    if (d == nullptr) platform::FatalStop();
+    if (d == nullptr) FatalStop(FatalSite::DescriptorAllocationFailed);
     *d = StringDescriptor{&manager, 0, 0, DEFAULT_GROWTH_STEP, false, true};
     return d;
 }
@@ -81,7 +75,7 @@ StringDescriptor* NewDescriptor(IMemMgr& manager) {
 
 GuardedString::GuardedString(IMemMgr& manager) {
     StringDescriptor* d = NewDescriptor(manager);
-    if (!MoveToBlock(d, DEFAULT_GROWTH_STEP)) platform::FatalStop();
+    if (!MoveToBlock(d, DEFAULT_GROWTH_STEP)) FatalStop(FatalSite::BlockAllocationFailed);
 }
 
 bool GuardedString::SetCapacity(std::uint32_t n) {
@@ -164,7 +158,7 @@ GuardedString::GuardedString(const char16_t* text) {
         Assign(nullptr);
         return;
     }
-    if (!Assign(text, TO_TERMINATOR)) platform::FatalStop();
+    if (!Assign(text, TO_TERMINATOR)) FatalStop(FatalSite::BlockAllocationFailed);
     CheckIntegrity();
 }
 
@@ -178,14 +172,14 @@ GuardedString::~GuardedString() { FreeBuffer(); }
 
 GuardedString& GuardedString::Assign(const char16_t* text) {
     if (text == nullptr) {
-        if (!Reserve(0)) platform::FatalStop();
+        if (!Reserve(0)) FatalStop(FatalSite::BlockAllocationFailed);
         Descriptor()->length = 0;
         data[0] = 0;
         CheckIntegrity();
         return *this;
     }
     if (text == Text()) return *this;
-    if (!Assign(text, TO_TERMINATOR)) platform::FatalStop();
+    if (!Assign(text, TO_TERMINATOR)) FatalStop(FatalSite::BlockAllocationFailed);
     CheckIntegrity();
     return *this;
 }
@@ -194,7 +188,7 @@ bool GuardedString::Assign(const char16_t* text, std::uint32_t count) {
     if (count == TO_TERMINATOR) count = TextLength(text);
     if (!Reserve(count)) return false;
     // Checked before the copy, so that a broken descriptor never lets the copy run past the block.
-    if (count > Capacity()) platform::FatalStop();
+    if (count > Capacity()) FatalStop(FatalSite::LengthBeyondCapacity);
     if (count != 0) std::memcpy(data, text, 2 * static_cast<std::size_t>(count));
     Descriptor()->length = count;
     data[count] = 0;
@@ -208,7 +202,7 @@ GuardedString& GuardedString::Assign(const GuardedString& other) {
         other.CheckIntegrity();
         n = other.Length();
     }
-    if (!Assign(other.Text(), n)) platform::FatalStop();
+    if (!Assign(other.Text(), n)) FatalStop(FatalSite::BlockAllocationFailed);
     CheckIntegrity();
     return *this;
 }
@@ -228,7 +222,7 @@ GuardedString& GuardedString::TakeOver(GuardedString& source) {
         return *this;
     }
     source.CheckIntegrity();
-    if (!Assign(source.Text(), source.Length())) platform::FatalStop();
+    if (!Assign(source.Text(), source.Length())) FatalStop(FatalSite::BlockAllocationFailed);
     CheckIntegrity();
     return *this;
 }
@@ -238,8 +232,8 @@ void GuardedString::AppendGrowing(const char16_t* text, std::uint32_t count) {
     if (count == TO_TERMINATOR) count = TextLength(text);
     if (count == 0) return;
     const std::uint32_t current = Length();
-    if (count > 0xFFFFFFFEu - current) platform::FatalStop();
-    if (!Reserve(current + count)) platform::FatalStop();
+    if (count > 0xFFFFFFFEu - current) FatalStop(FatalSite::LengthOverflow);
+    if (!Reserve(current + count)) FatalStop(FatalSite::BlockAllocationFailed);
     std::memcpy(data + current, text, 2 * static_cast<std::size_t>(count));
     data[current + count] = 0;
     SetLength(current + count);
@@ -251,9 +245,9 @@ bool GuardedString::AppendPath(const char16_t* tail) {
     const std::uint32_t length = Length();
     if (length > 0) {
         const std::uint32_t last = length - 1;
-        if (last > Capacity()) platform::FatalStop();
+        if (last > Capacity()) FatalStop(FatalSite::IndexBeyondCapacity);
         if (!IsSeparator(data[last])) {
-            if (!Reserve(length + 1)) platform::FatalStop();
+            if (!Reserve(length + 1)) FatalStop(FatalSite::BlockAllocationFailed);
             data[length] = u'\\';
             SetLength(length + 1);
             data[length + 1] = 0;
@@ -285,22 +279,22 @@ void GuardedString::FormatList(const char16_t* format, const FormatArg* args, st
         }
     }
     const std::int32_t count = FormatCount(format, args, argCount);
-    if (count < 0) platform::FatalStop();
+    if (count < 0) FatalStop(FatalSite::FormatMeasureFailed);
     const auto units = static_cast<std::uint32_t>(count);
     char16_t* buffer = WritableBuffer(units + 2);
-    if (FormatInto(buffer, units + 1, format, args, argCount) != count) platform::FatalStop();
+    if (FormatInto(buffer, units + 1, format, args, argCount) != count) FatalStop(FatalSite::FormatPrintFailed);
     CommitLength(units);
     CheckIntegrity();
 }
 
 char16_t* GuardedString::WritableBuffer(std::uint32_t least) {
-    if (least != TO_TERMINATOR && !Reserve(least)) platform::FatalStop();
-    if (Descriptor() == nullptr && !Reserve(0)) platform::FatalStop();
+    if (least != TO_TERMINATOR && !Reserve(least)) FatalStop(FatalSite::BlockAllocationFailed);
+    if (Descriptor() == nullptr && !Reserve(0)) FatalStop(FatalSite::BlockAllocationFailed);
     return data;
 }
 
 void GuardedString::SetLength(std::uint32_t n) {
-    if (n > Capacity()) platform::FatalStop();
+    if (n > Capacity()) FatalStop(FatalSite::LengthBeyondCapacity);
     if (StringDescriptor* d = Descriptor()) d->length = n;
 }
 
@@ -312,11 +306,11 @@ void GuardedString::CommitLength(std::uint32_t n) {
             // fatal stop here instead of a read past the block.
             std::uint32_t count = 0;
             while (count <= d->capacity && data[count] != 0) ++count;
-            if (count > d->capacity) platform::FatalStop();
+            if (count > d->capacity) FatalStop(FatalSite::ScanPastBlock);
             d->length = count;
         }
     } else {
-        if (n > Capacity()) platform::FatalStop();
+        if (n > Capacity()) FatalStop(FatalSite::LengthBeyondCapacity);
         if (d != nullptr) {
             d->length = n;
             data[n] = 0;
@@ -341,13 +335,13 @@ void GuardedString::TrimTrailing(char16_t ch) {
             inRun = false;
         }
     }
-    if (i > d->capacity) platform::FatalStop();
+    if (i > d->capacity) FatalStop(FatalSite::ScanPastBlock);
     if (!inRun) {
         CheckIntegrity();
         return;
     }
     WritableBuffer();
-    if (runStart > Capacity()) platform::FatalStop();
+    if (runStart > Capacity()) FatalStop(FatalSite::IndexBeyondCapacity);
     data[runStart] = 0;
     if (Descriptor()->length > runStart) Descriptor()->length = runStart;
     CheckIntegrity();

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/process.h"
+#include "strings/plain_text.h"
 #include "strings/string_block.h"
 #include "strings/wide_format.h"
 
@@ -16,18 +18,22 @@ class FixedPathString;
 
 /// A UTF-16 string whose characters live in a StringBlock framed by guard words. Every
 /// operation that writes characters ends with a guard test; a broken guard, a length beyond the
-/// capacity or a failed allocation is the fatal stop. Counts are in 16-bit units.
+/// capacity or a failed allocation is the fatal stop. Counts are in 16-bit units. Out of memory,
+/// only Reserve, SetCapacity and the copy core Assign(text, count) return false; every other
+/// operation that needs memory stops the process, as its line below says.
 class GuardedString {
 public:
     /// The null string: no block, reads as EMPTY_TEXT.
     GuardedString() = default;
     /// An empty string whose descriptor names `manager`, with a first block of 64 characters from it.
+    /// Out of memory: the fatal stop.
     explicit GuardedString(IMemMgr& manager);
-    /// From a text (null: an empty string with a block).
+    /// From a text (null: an empty string with a block). Out of memory: the fatal stop.
     explicit GuardedString(const char16_t* text);
-    /// A copy of `other`'s characters in a block of its own.
+    /// A copy of `other`'s characters in a block of its own. Out of memory: the fatal stop.
     GuardedString(const GuardedString& other);
-    /// Takes `source`'s block over when it is DefaultMemMgr's, else copies (TakeOver).
+    /// Takes `source`'s block over when it is DefaultMemMgr's, else copies (TakeOver). Out of
+    /// memory while copying: the fatal stop.
     GuardedString(GuardedString&& source) noexcept;
     /// A FixedPathString's block points into the object: it is never taken over.
     GuardedString(FixedPathString&&) = delete;
@@ -41,10 +47,11 @@ public:
     std::uint32_t Length() const;
     std::uint32_t Capacity() const;
 
-    /// Makes room for at least `n` characters by the growth policy. False only when the
-    /// manager gave no memory; the string is then unchanged.
+    /// Makes room for at least `n` characters by the growth policy. Out of memory: false, the
+    /// string unchanged. Reserve(0) gives a string without a block its first 64-character
+    /// block and leaves a string with a block as it is (no block ever shrinks).
     bool Reserve(std::uint32_t n);
-    /// Moves the text into a block of exactly `n` characters. False when out of memory.
+    /// Moves the text into a block of exactly `n` characters. Out of memory: false, unchanged.
     bool SetCapacity(std::uint32_t n);
     /// Returns only when the three guards are intact.
     void CheckIntegrity() const;
@@ -54,21 +61,25 @@ public:
     void FreeBufferUnchecked();
 
     /// Null: keeps or makes a block and empties it. The own Text(): nothing. Else copies.
+    /// Out of memory: the fatal stop.
     GuardedString& Assign(const char16_t* text);
-    /// The copy core: `count` characters (TO_TERMINATOR: up to the terminator). False only
-    /// when Reserve fails.
+    /// The copy core: `count` characters (TO_TERMINATOR: up to the terminator). Out of memory:
+    /// false, the string unchanged (the one Assign that returns).
     bool Assign(const char16_t* text, std::uint32_t count);
-    /// Copies exactly `other`'s Length() characters.
+    /// Copies exactly `other`'s Length() characters. Out of memory: the fatal stop.
     GuardedString& Assign(const GuardedString& other);
     /// Adopts `source`'s block when DefaultMemMgr owns it (the source becomes null), else copies.
+    /// Out of memory while copying: the fatal stop.
     GuardedString& TakeOver(GuardedString& source);
     GuardedString& TakeOver(FixedPathString& source) = delete;
     /// Appends `count` characters of `text` (null or 0 characters: nothing, no block made).
+    /// Out of memory: the fatal stop.
     void Append(const char16_t* text, std::uint32_t count = TO_TERMINATOR);
     /// Joins a path element: a backslash at the seam unless the string is empty or ends with a
-    /// separator, the tail's leading separators dropped. Always true.
+    /// separator, the tail's leading separators dropped. Always true; out of memory: the fatal stop.
     bool AppendPath(const char16_t* tail);
     /// Replaces the text by the formatted text ("%s": UTF-16 text, "%d": signed 32-bit).
+    /// Out of memory: the fatal stop.
     template <typename... Args>
     void Format(const char16_t* format, const Args&... args) {
         const FormatArg list[] = {FormatArg(args)..., FormatArg()};
@@ -78,6 +89,7 @@ public:
 
     /// Slot 0 of a block with room for at least `least` characters (TO_TERMINATOR: any block).
     /// Outside code may write up to Capacity() characters; it must then call CommitLength.
+    /// Out of memory: the fatal stop.
     char16_t* WritableBuffer(std::uint32_t least = TO_TERMINATOR);
     /// Sets the length after the caller wrote characters and terminator. No guard test.
     void SetLength(std::uint32_t n);
@@ -105,13 +117,10 @@ private:
     bool MoveToBlock(StringDescriptor* d, std::uint32_t n);
 };
 
-/// `text` followed by `s` (s's guards are not tested here).
+/// `text` followed by `s` (s's guards are not tested here). Out of memory: the fatal stop.
 GuardedString Concat(const char16_t* text, const GuardedString& s);
-/// `s` followed by `text`.
+/// `s` followed by `text`. Out of memory: the fatal stop.
 GuardedString Concat(const GuardedString& s, const char16_t* text);
-
-/// Counts the characters before `text`'s terminator (0 for null).
-std::uint32_t TextLength(const char16_t* text);
 
 // Appending into a block that has room is the hot path of every path and message the system
 // builds, so it is inline; it does all that the general form does: copy, terminator, length and
@@ -137,11 +146,9 @@ inline bool GuardedString::GuardsIntact(const StringDescriptor* d) const {
     return ((first ^ GUARD_WORD) | (second ^ GUARD_WORD) | (trailing ^ GUARD_WORD)) == 0;
 }
 
-[[noreturn]] void BrokenStringInvariant();
-
 inline void GuardedString::CheckIntegrity() const {
     const StringDescriptor* d = Descriptor();
-    if (d != nullptr && !GuardsIntact(d)) BrokenStringInvariant();
+    if (d != nullptr && !GuardsIntact(d)) platform::FatalStop(platform::FatalSite::GuardBroken);
 }
 
 inline void GuardedString::Append(const char16_t* text, std::uint32_t count) {
@@ -154,7 +161,7 @@ inline void GuardedString::Append(const char16_t* text, std::uint32_t count) {
         for (std::uint32_t i = 0; i < count; ++i) end[i] = text[i];
         end[count] = 0;
         d->length += count;
-        if (!GuardsIntact(d)) BrokenStringInvariant();
+        if (!GuardsIntact(d)) platform::FatalStop(platform::FatalSite::GuardBroken);
         return;
     }
     AppendGrowing(text, count);

@@ -3,33 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "strings/plain_text.h"
+
 namespace orvane {
 
 namespace {
-
-std::uint32_t UnitCount(const char16_t* text) {
-    std::uint32_t n = 0;
-    while (text[n] != 0) ++n;
-    return n;
-}
-
-/// Decimal digits of `value` into `out` (12 units are always enough); returns the count.
-std::uint32_t Decimal(std::int32_t value, char16_t* out) {
-    // The magnitude is taken in 64 bits so that -2147483648 has one too.
-    std::int64_t magnitude = value;
-    bool negative = magnitude < 0;
-    if (negative) magnitude = -magnitude;
-    char16_t reversed[10];
-    std::uint32_t n = 0;
-    do {
-        reversed[n++] = static_cast<char16_t>(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    std::uint32_t written = 0;
-    if (negative) out[written++] = u'-';
-    while (n != 0) out[written++] = reversed[--n];
-    return written;
-}
 
 class CountingSink final : public FormatSink {
 public:
@@ -69,11 +47,11 @@ void FormatTo(FormatSink& sink, const char16_t* format, const FormatArg* args, s
         ++nextArg;
         if (p[1] == u's') {
             if (arg != nullptr && arg->kind == FormatArg::Kind::Text && arg->text != nullptr) {
-                sink.Put(arg->text, UnitCount(arg->text));
+                sink.Put(arg->text, TextLength(arg->text));
             }
         } else if (arg != nullptr && arg->kind == FormatArg::Kind::Integer) {
-            char16_t digits[12];
-            sink.Put(digits, Decimal(arg->integer, digits));
+            char16_t digits[DECIMAL_UNITS];
+            sink.Put(digits, WriteDecimal(arg->integer, digits));
         }
         p += 2;
         run = p;

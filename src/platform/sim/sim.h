@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
 #include "platform/types.h"
 
 namespace sim {
@@ -16,6 +17,9 @@ using platform::BOOL;
 using platform::DWORD;
 using platform::HRESULT;
 using platform::LONG;
+
+/// The site's name in the abort message of the fatal stop: "sim: fatal stop: <name>".
+const char* FatalSiteName(platform::FatalSite site);
 
 /// Forgets everything: a new, empty temporary root folder with drive C: only, an empty
 /// registry on a 64-bit machine, defaults for every other answer (listed with each setter).
@@ -216,9 +220,21 @@ void FailGeneralAllocation(int n);
 
 /// Each platform call appends its Windows name ("RegOpenKeyExW", "CreateFileW", ...) here.
 const std::vector<std::string>& Calls();
+/// A call as the trace holds it: its name and what it was called on, that is its path, key or
+/// value name, or for a handle what the handle stands for (a process handle: the file started).
+/// `on` is empty for calls on nothing of the kind, and for the calls that do not tell it yet.
+struct TracedCall {
+    std::string name;
+    std::u16string on;
+};
+/// Every platform call so far, in order, with what it was called on.
+const std::vector<TracedCall>& Trace();
 /// The `occurrence`-th call (1-based, counted from now) of `name` fails with `error` as that
 /// operation fails on Windows (0, FALSE, null, INVALID_HANDLE_VALUE, an HRESULT or the error
 /// itself for registry calls, WAIT_FAILED for the wait).
 void FailCall(const std::string& name, DWORD error, int occurrence = 1);
+/// As FailCall, counting only the calls of `name` on `on` (as Trace() shows it), so that calls on
+/// other things, wherever they come in the run, do not move the one that fails.
+void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence = 1);
 
 }  // namespace sim

@@ -77,12 +77,16 @@ Machine& M() {
     return Raw();
 }
 
-bool Enter(const char* name, DWORD* error) {
+bool Enter(const char* name, DWORD* error) { return Enter(name, std::u16string(), error); }
+
+bool Enter(const char* name, const std::u16string& on, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
+    m.trace.push_back(sim::TracedCall{name, on});
     bool due = false;
     for (Injection& injection : m.injections) {
-        if (injection.name != name || --injection.remaining > 0) continue;
+        if (injection.name != name || (!injection.anyTarget && injection.on != on)) continue;
+        if (--injection.remaining > 0) continue;
         if (!due) *error = injection.error;
         due = true;
     }
@@ -197,11 +201,33 @@ void Reset() {
 
 std::string RootFolder() { return M().root; }
 
+const char* FatalSiteName(platform::FatalSite site) {
+    using platform::FatalSite;
+    switch (site) {
+        case FatalSite::GuardBroken: return "guard broken";
+        case FatalSite::LengthBeyondCapacity: return "length beyond capacity";
+        case FatalSite::IndexBeyondCapacity: return "index beyond capacity";
+        case FatalSite::LengthOverflow: return "length overflow";
+        case FatalSite::BlockAllocationFailed: return "block allocation failed";
+        case FatalSite::DescriptorAllocationFailed: return "descriptor allocation failed";
+        case FatalSite::ScanPastBlock: return "scan past the block";
+        case FatalSite::FormatMeasureFailed: return "format measure failed";
+        case FatalSite::FormatPrintFailed: return "format print failed";
+    }
+    return "unknown site";
+}
+
 const std::vector<std::string>& Calls() { return M().calls; }
+const std::vector<TracedCall>& Trace() { return M().trace; }
 
 void FailCall(const std::string& name, DWORD error, int occurrence) {
     if (occurrence < 1) occurrence = 1;
-    M().injections.push_back(Injection{name, error, occurrence});
+    M().injections.push_back(Injection{name, error, occurrence, true, {}});
+}
+
+void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence) {
+    if (occurrence < 1) occurrence = 1;
+    M().injections.push_back(Injection{name, error, occurrence, false, on});
 }
 
 void SetProcessId(DWORD id) { M().processId = id; }
@@ -274,8 +300,8 @@ void RestrictDllSearchPath() {
     ++M().restrictDllSearchPathCalls;
 }
 
-void FatalStop() {
-    std::fputs("sim: FatalStop\n", stderr);
+void FatalStop(FatalSite site) {
+    std::fprintf(stderr, "sim: fatal stop: %s\n", sim::FatalSiteName(site));
     std::abort();
 }
 

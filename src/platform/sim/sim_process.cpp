@@ -27,6 +27,13 @@ void FailModuleFileName(DWORD error) {
 }
 
 void ScriptTool(const ToolScript& script) { M().script = script; }
+
+namespace detail {
+std::u16string ProcessTarget(platform::HANDLE handle) {
+    const auto found = M().processes.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found != M().processes.end() ? found->second.file : std::u16string();
+}
+}  // namespace detail
 const std::vector<Launch>& Launches() { return M().launches; }
 const std::vector<DWORD>& Waits() { return M().waits; }
 int OpenProcessHandles() { return static_cast<int>(M().processes.size()); }
@@ -112,7 +119,7 @@ DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD size) {
 // the start need not make the tool. A record of the wrong size is refused, as the shell does.
 BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     DWORD error = 0;
-    bool injected = Enter("ShellExecuteExW", &error);
+    bool injected = Enter("ShellExecuteExW", info != nullptr ? TextOf(info->lpFile) : std::u16string(), &error);
     if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     Machine& m = M();
     sim::Launch launch{};
@@ -146,7 +153,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
     info->hInstApp = reinterpret_cast<HMODULE>(SUCCESS_INSTANCE);
     if ((info->fMask & SEE_MASK_NOCLOSEPROCESS) && !m.script.noProcessHandle) {
         std::uintptr_t value = NewHandleValue();
-        m.processes[value] = ProcessHandle{m.script};
+        m.processes[value] = ProcessHandle{m.script, launch.file};
         info->hProcess = reinterpret_cast<HANDLE>(value);
     }
     return TRUE;
@@ -154,7 +161,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     DWORD error = 0;
-    bool injected = Enter("WaitForSingleObject", &error);
+    bool injected = Enter("WaitForSingleObject", ProcessTarget(handle), &error);
     Machine& m = M();
     m.waits.push_back(milliseconds);
     if (injected) {
@@ -174,7 +181,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 // A process whose wait times out is still running: its exit code reads STILL_ACTIVE (259).
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode) {
     DWORD error = 0;
-    if (Enter("GetExitCodeProcess", &error)) return Fail(error);
+    if (Enter("GetExitCodeProcess", ProcessTarget(process), &error)) return Fail(error);
     ProcessHandle* found = FindProcess(process);
     if (found == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (exitCode == nullptr) return Fail(ERROR_NOACCESS);

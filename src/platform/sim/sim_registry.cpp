@@ -87,7 +87,7 @@ LONG Open(HKEY root, const char16_t* subKey, DWORD access, HKEY* result) {
     if (auto denied = m.deniedKeys.find(path); denied != m.deniedKeys.end()) return denied->second;
     if (!path.empty() && m.keys[view == View::Bit64 ? 1 : 0].count(path) == 0) return ERROR_FILE_NOT_FOUND;
     std::uintptr_t value = NewHandleValue();
-    m.openKeys[value] = OpenKey{view, path, access};
+    m.openKeys[value] = OpenKey{view, path, access, sub};
     *result = reinterpret_cast<HKEY>(value);
     return ERROR_SUCCESS;
 }
@@ -124,7 +124,8 @@ LONG Query(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::ui
 
 LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, DWORD access, HKEY* result) {
     DWORD error = 0;
-    LONG outcome = Enter("RegOpenKeyExW", &error) ? static_cast<LONG>(error) : Open(root, subKey, access, result);
+    LONG outcome =
+        Enter("RegOpenKeyExW", TextOf(subKey), &error) ? static_cast<LONG>(error) : Open(root, subKey, access, result);
     M().registryOpens.push_back(sim::RegistryOpen{TextOf(subKey), options, access, outcome});
     return outcome;
 }
@@ -133,8 +134,8 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* ty
                       DWORD* byteCount) {
     DWORD error = 0;
     DWORD byteCountIn = byteCount != nullptr ? *byteCount : 0;
-    LONG outcome = Enter("RegQueryValueExW", &error) ? static_cast<LONG>(error)
-                                                     : Query(key, name, reserved, type, data, byteCount);
+    LONG outcome = Enter("RegQueryValueExW", TextOf(name), &error) ? static_cast<LONG>(error)
+                                                                   : Query(key, name, reserved, type, data, byteCount);
     M().registryQueries.push_back(sim::RegistryQuery{TextOf(name), reserved == nullptr, byteCountIn, outcome});
     return outcome;
 }
@@ -142,7 +143,8 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* ty
 LONG RegCloseKey(HKEY key) {
     DWORD error = 0;
     Machine& m = M();
-    bool injected = Enter("RegCloseKey", &error);
+    const auto open = m.openKeys.find(reinterpret_cast<std::uintptr_t>(key));
+    bool injected = Enter("RegCloseKey", open != m.openKeys.end() ? open->second.named : std::u16string(), &error);
     ++m.registryCloses;
     if (injected) return static_cast<LONG>(error);
     if (key == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;

@@ -72,7 +72,7 @@ HRESULT SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWORD /*fl
 
 BOOL PathFileExistsW(const char16_t* path) {
     DWORD error = 0;
-    if (Enter("PathFileExistsW", &error)) {
+    if (Enter("PathFileExistsW", TextOf(path), &error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -104,7 +104,7 @@ BOOL PathFileExistsW(const char16_t* path) {
 // without a backslash is removed whole ("file" -> ""), after a drive it goes ("C:file" -> "C:").
 BOOL PathRemoveFileSpecW(char16_t* path) {
     DWORD error = 0;
-    if (Enter("PathRemoveFileSpecW", &error) || path == nullptr) return FALSE;
+    if (Enter("PathRemoveFileSpecW", TextOf(path), &error) || path == nullptr) return FALSE;
     char16_t* cut = path;
     char16_t* p = path;
     if (*p == u'\\') cut = ++p;
@@ -129,7 +129,7 @@ BOOL PathRemoveFileSpecW(char16_t* path) {
 // earlier than the room alone would demand. An empty text gets no backslash.
 char16_t* PathAddBackslashW(char16_t* path) {
     DWORD error = 0;
-    if (Enter("PathAddBackslashW", &error) || path == nullptr) return nullptr;
+    if (Enter("PathAddBackslashW", TextOf(path), &error) || path == nullptr) return nullptr;
     std::size_t length = Length(path);
     if (length >= MAX_PATH - 1) return nullptr;
     char16_t* end = path + length;
@@ -144,7 +144,7 @@ char16_t* PathAddBackslashW(char16_t* path) {
 // address of the last character, or of the terminator of an empty text, as the shell does.
 char16_t* PathRemoveBackslashW(char16_t* path) {
     DWORD error = 0;
-    if (Enter("PathRemoveBackslashW", &error) || path == nullptr) return nullptr;
+    if (Enter("PathRemoveBackslashW", TextOf(path), &error) || path == nullptr) return nullptr;
     std::size_t length = Length(path);
     if (length == 0) return path;
     char16_t* last = path + length - 1;

@@ -79,6 +79,7 @@ void RecordCreator(const std::string& hostPath);
 
 struct ProcessHandle {
     ToolScript script;
+    std::u16string file;  ///< what was started, as the record named it
 };
 
 struct RegistryValue {
@@ -94,6 +95,7 @@ struct OpenKey {
     View view = View::Bit32;
     std::u16string path;  // folded
     DWORD access = 0;
+    std::u16string named;  // the sub-key as the caller spelt it
 };
 
 struct VersionEntry {
@@ -108,6 +110,8 @@ struct Injection {
     std::string name;
     DWORD error;
     int remaining;
+    bool anyTarget = true;  ///< false: only calls on `on` count
+    std::u16string on;
 };
 
 /// Everything Reset forgets. The heaps live apart: their blocks outlive a Reset.
@@ -117,6 +121,7 @@ struct Machine {
     std::u16string currentFolder = u"C:\\";
     DWORD lastError = 0;
     std::vector<std::string> calls;
+    std::vector<TracedCall> trace;
     std::vector<Injection> injections;
 
     std::uintptr_t nextHandle = 0x100;
@@ -176,6 +181,10 @@ Machine& M();
 /// Appends `name` to the call trace and tells whether FailCall scheduled this call to fail;
 /// then `*error` holds the error to fail with.
 bool Enter(const char* name, DWORD* error);
+/// As Enter, for a call on `on`: its path, key, value name, or what its handle stands for.
+bool Enter(const char* name, const std::u16string& on, DWORD* error);
+/// What a process handle stands for in the trace: the file that was started ("" for others).
+std::u16string ProcessTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
 /// Hands out a fresh value in the one handle namespace.
 std::uintptr_t NewHandleValue();

@@ -120,7 +120,7 @@ using sim::VersionFailure;
 
 DWORD GetFileVersionInfoSizeW(const char16_t* file, DWORD* handle) {
     DWORD error = 0;
-    bool injected = Enter("GetFileVersionInfoSizeW", &error);
+    bool injected = Enter("GetFileVersionInfoSizeW", TextOf(file), &error);
     ++M().versionSizeCalls;
     if (handle != nullptr) *handle = 0;
     Lookup found = injected ? Lookup{error, {}, {}} : Find(file, VersionFailure::Size);
@@ -135,9 +135,9 @@ DWORD GetFileVersionInfoSizeW(const char16_t* file, DWORD* handle) {
 // with a cut resource: nothing is ever written past `size` bytes.
 BOOL GetFileVersionInfoW(const char16_t* file, DWORD /*handle*/, DWORD size, void* data) {
     DWORD error = 0;
-    Lookup found = Enter("GetFileVersionInfoW", &error) ? Lookup{error, {}, {}}
-                   : data == nullptr                    ? Lookup{ERROR_INVALID_PARAMETER, {}, {}}
-                                                        : Find(file, VersionFailure::Info);
+    Lookup found = Enter("GetFileVersionInfoW", TextOf(file), &error) ? Lookup{error, {}, {}}
+                   : data == nullptr                                  ? Lookup{ERROR_INVALID_PARAMETER, {}, {}}
+                                                                      : Find(file, VersionFailure::Info);
     if (found.error == 0 && size < RESOURCE_SIZE) found.error = ERROR_INSUFFICIENT_BUFFER;
     if (found.error != 0) {
         SetLastError(found.error);
@@ -154,11 +154,14 @@ BOOL VerQueryValueW(const void* block, const char16_t* subBlock, void** buffer, 
         SetLastError(code);
         return FALSE;
     };
-    if (Enter("VerQueryValueW", &error)) return fail(error);
-    if (block == nullptr || buffer == nullptr || length == nullptr) return fail(ERROR_INVALID_PARAMETER);
     Machine& m = M();
-    if (auto filled = m.versionBlocks.find(block); filled != m.versionBlocks.end()) {
-        auto entry = m.versions.find(filled->second);
+    const auto filledFrom = m.versionBlocks.find(block);
+    if (Enter("VerQueryValueW", filledFrom != m.versionBlocks.end() ? filledFrom->second : std::u16string(), &error)) {
+        return fail(error);
+    }
+    if (block == nullptr || buffer == nullptr || length == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (filledFrom != m.versionBlocks.end()) {
+        auto entry = m.versions.find(filledFrom->second);
         if (entry != m.versions.end() && entry->second.failure == VersionFailure::Query)
             return fail(entry->second.error);
     }

@@ -29,6 +29,13 @@ static_assert(std::is_same_v<platform::UINT, ::UINT> && std::is_same_v<platform:
 static_assert(sizeof(platform::HANDLE) == sizeof(::HANDLE) && sizeof(platform::HKEY) == sizeof(::HKEY) &&
               sizeof(platform::HMODULE) == sizeof(::HMODULE) && sizeof(platform::HWND) == sizeof(::HWND));
 
+namespace platform {
+
+/// Ends the process on the spot with 0xC0000409 (hardening.cpp); FatalStop(site) is its only caller.
+[[noreturn]] void FatalStop();
+
+}  // namespace platform
+
 namespace platform::win32 {
 
 inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }

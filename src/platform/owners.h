@@ -1,0 +1,87 @@
+// Move-only owners of the platform's resources: each gives its resource back when it goes out
+// of scope, on every path, exactly once. A moved-from owner holds nothing.
+//
+// The close may change the last error (a failing CloseHandle sets it): read GetLastError while
+// the owner still holds its resource. No owner for modules: the system loads its DLLs for the
+// life of the process and never frees one.
+#pragma once
+
+#include "platform/filesystem.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace platform {
+
+template <typename Traits>
+class Owner {
+public:
+    using Resource = typename Traits::Resource;
+
+    Owner() = default;
+    explicit Owner(Resource resource) : held(resource) {}
+    Owner(Owner&& other) noexcept : held(other.Release()) {}
+    Owner& operator=(Owner&& other) noexcept {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    Owner(const Owner&) = delete;
+    Owner& operator=(const Owner&) = delete;
+    ~Owner() { Close(); }
+
+    /// The resource, still owned here.
+    Resource Get() const { return held; }
+    bool Holds() const { return held != Traits::None(); }
+    /// For an out-parameter: gives back what is held, then lets the call store a new resource here.
+    Resource* Receive() {
+        Close();
+        return &held;
+    }
+    /// Gives back what is held now, ahead of the owner's end.
+    void Close() { Reset(Traits::None()); }
+    /// Hands the resource to the caller, who then closes it.
+    Resource Release() {
+        const Resource resource = held;
+        held = Traits::None();
+        return resource;
+    }
+    /// Gives back what is held and takes `resource`.
+    void Reset(Resource resource) {
+        if (held != Traits::None()) Traits::Close(held);
+        held = resource;
+    }
+
+private:
+    Resource held = Traits::None();
+};
+
+struct ProcessHandleTraits {
+    using Resource = HANDLE;
+    static Resource None() { return nullptr; }
+    static void Close(Resource handle) { CloseHandle(handle); }
+};
+struct FileHandleTraits {
+    using Resource = HANDLE;
+    static Resource None() { return INVALID_HANDLE_VALUE; }
+    static void Close(Resource handle) { CloseHandle(handle); }
+};
+struct RegistryKeyTraits {
+    using Resource = HKEY;
+    static Resource None() { return nullptr; }
+    static void Close(Resource key) { RegCloseKey(key); }
+};
+struct GeneralHeapTraits {
+    using Resource = void*;
+    static Resource None() { return nullptr; }
+    static void Close(Resource block) { GeneralFree(block); }
+};
+
+/// A process handle (null: none), closed with CloseHandle.
+using ScopedHandle = Owner<ProcessHandleTraits>;
+/// A file handle from CreateFileW (INVALID_HANDLE_VALUE: none), closed with CloseHandle.
+using ScopedFile = Owner<FileHandleTraits>;
+/// A key from RegOpenKeyExW (null: none), closed with RegCloseKey.
+using ScopedKey = Owner<RegistryKeyTraits>;
+/// A block from GeneralAlloc (null: none), given back with GeneralFree.
+using ScopedHeapBlock = Owner<GeneralHeapTraits>;
+
+}  // namespace platform
