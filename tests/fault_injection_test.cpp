@@ -197,9 +197,10 @@ const std::u16string INSTALL_LOCATION = u"InstallLocation";
 const std::u16string LAUNCHER = testing::LAUNCHER_PATH;
 const std::u16string DEPLOY_FOLDER = u"D:\\deploy";
 const std::u16string LEGACY_PATCH = u"D:\\deploy\\patch.rkv.old";
-/// Calls on nothing the trace names: the shell folder, the WOW64 check, the module's name, and
-/// the log file's calls, whose target the file functions do not report yet.
-const std::u16string UNNAMED;
+const std::u16string TOKEN = sim::TOKEN;
+/// Calls made on no path, key or handle of their own: the shell folder, the WOW64 check of the
+/// launcher's own process, the launcher's own module name.
+const std::u16string NOTHING;
 
 /// One call of the run, named by what it is made on and, among calls on that, its turn.
 struct CallRow {
@@ -225,7 +226,7 @@ std::vector<CallRow> CallRows() {
     };
     return {
         // OpenLog: the folder, its creation, the file and its mark.
-        {"SHGetFolderPathW", UNNAMED, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"SHGetFolderPathW", NOTHING, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
         {"PathFileExistsW", LOG_FOLDER, 1, 0, NORMAL},                        // missing anyway
         {"PathRemoveBackslashW", LOG_FOLDER, 1, 0, NORMAL},                   // none to remove
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
@@ -233,32 +234,32 @@ std::vector<CallRow> CallRows() {
         {"PathRemoveBackslashW", DATA_FOLDER, 1, 0, NORMAL},
         {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},             // C:\ exists: C:\Data is made all the same
         {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},                     // looks missing: making it fails, harmlessly
-        {"CreateDirectoryW", UNNAMED, 1, 0, NORMAL, LogFile::Missing},  // C:\Data
-        {"CreateDirectoryW", UNNAMED, 2, 0, NORMAL, LogFile::Missing},  // C:\Data\Velmor
+        {"CreateDirectoryW", DATA_FOLDER, 1, 0, NORMAL, LogFile::Missing},
+        {"CreateDirectoryW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         // The folder is checked before the file: not known to be safe means no log.
-        {"CreateFileW", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
-        {"GetFileInformationByHandle", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
-        {"GetSecurityInfo", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
-        {"OpenProcessToken", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
-        {"GetTokenInformation", UNNAMED, 1, 0, NORMAL, LogFile::Missing},
-        {"CloseHandle", UNNAMED, 1, 0, NORMAL},                                 // the token
-        {"CloseHandle", UNNAMED, 2, 0, NORMAL},                                 // the folder
-        {"CreateFileW", UNNAMED, 2, 0, NORMAL, LogFile::Unmarked},              // start not examined: no mark
-        {"GetFileInformationByHandle", UNNAMED, 2, 0, NORMAL, LogFile::Empty},  // the new file stays as made
-        {"ReadFile", UNNAMED, 1, 0, NORMAL, LogFile::Unmarked},
-        {"CloseHandle", UNNAMED, 3, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
-        {"CreateFileW", UNNAMED, 3, 0, NORMAL, LogFile::Empty},
-        {"GetFileInformationByHandle", UNNAMED, 3, 0, NORMAL, LogFile::Empty},
-        {"WriteFileAtEnd", UNNAMED, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
+        {"CreateFileW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
+        {"GetFileInformationByHandle", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
+        {"GetSecurityInfo", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
+        {"OpenProcessToken", TOKEN, 1, 0, NORMAL, LogFile::Missing},
+        {"GetTokenInformation", TOKEN, 1, 0, NORMAL, LogFile::Missing},
+        {"CloseHandle", TOKEN, 1, 0, NORMAL},
+        {"CloseHandle", LOG_FOLDER, 1, 0, NORMAL},
+        {"CreateFileW", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},              // start not examined: no mark
+        {"GetFileInformationByHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the new file stays as made
+        {"ReadFile", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},
+        {"CloseHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
+        {"CreateFileW", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
+        {"GetFileInformationByHandle", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
+        {"WriteFileAtEnd", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
         // The installation lookup.
-        {"IsWow64Process", UNNAMED, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
+        {"IsWow64Process", NOTHING, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
         {"RegOpenKeyExW", UNINSTALL_KEY, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
         {"RegQueryValueExW", INSTALL_LOCATION, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
         {"RegCloseKey", UNINSTALL_KEY, 1, 0, NORMAL},
-        {"WriteFileAtEnd", UNNAMED, 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
+        {"WriteFileAtEnd", DATA_LOG, 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
         // The tool, the launcher's folder and the patch file.
         {"PathFileExistsW", TOOL, 1, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
-        {"GetModuleFileNameW", UNNAMED, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
+        {"GetModuleFileNameW", NOTHING, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
         {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, u"[ERROR] " + LAUNCHER + u"\\patch.rkv not found!"}},
         {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},     // AppendPath adds the separator itself
         {"PathFileExistsW", LEGACY_PATCH, 1, 0, CURRENT_FILE},  // looks missing: the version is not read
@@ -267,13 +268,13 @@ std::vector<CallRow> CallRows() {
         {"VerQueryValueW", TOOL, 1, 0, versionFailure(msg::VERSION_QUERY_FAILED)},
         {"PathFileExistsW", LEGACY_PATCH, 2, 2, {FOUND, u"[ERROR] " + LEGACY_PATCH + u" not found!"}},  // chosen
         // The tool's run.
-        {"WriteFileAtEnd", UNNAMED, 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
+        {"WriteFileAtEnd", DATA_LOG, 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
         {"ShellExecuteExW", TOOL, 1, 5, ranThen(msg::COULD_NOT_RUN)},
         {"WaitForSingleObject", TOOL, 1, RESULT_WAIT_FAILED, ranThen(u"[ERROR] WaitForSingleObject returned -1")},
         {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
-        {"WriteFileAtEnd", UNNAMED, 4, 0, {FOUND, WILL_RUN_LEGACY}},
-        {"CloseHandle", UNNAMED, 4, 0, NORMAL},  // the tool's handle
-        {"CloseHandle", UNNAMED, 5, 0, NORMAL},  // the log, already flushed
+        {"WriteFileAtEnd", DATA_LOG, 4, 0, {FOUND, WILL_RUN_LEGACY}},
+        {"CloseHandle", TOOL, 1, 0, NORMAL},
+        {"CloseHandle", DATA_LOG, 2, 0, NORMAL},  // the log, already flushed
     };
 }
 
@@ -333,7 +334,7 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
         EXPECT_EQ(sim::Heap().generalLive, 0) << what;
         EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
         // A close that fails leaves its handle open; every other path closes the token.
-        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.nth == 1 ? 1 : 0) << what;
+        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.on == TOKEN ? 1 : 0) << what;
     }
 }
 

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "launcher/launch_sequence.h"
-#include "launcher/process_objects.h"
 #include "log/log_write.h"
 #include "log/messages.h"
 #include "platform/filesystem.h"
@@ -46,7 +45,7 @@ protected:
     }
     void TearDown() override { CloseLog(); }
 
-    static std::u16string LogPath() { return logPath.Text(); }
+    static std::u16string LogPath() { return logPath->Text(); }
 };
 
 // ---- Start time as text --------------------------------------------------------------------

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "launcher/process_objects.h"
 #include "log/log_file.h"
 #include "log/messages.h"
 #include "platform/sim/sim.h"
@@ -30,7 +29,7 @@ protected:
         OpenLog();
         ASSERT_NE(logStream, nullptr);
     }
-    static std::string OnDisk() { return sim::ReadFile(logPath.Text()); }
+    static std::string OnDisk() { return sim::ReadFile(logPath->Text()); }
 };
 
 TEST_F(LogWriteTest, SuccessfulRunWritesExactlyTheseBytes) {

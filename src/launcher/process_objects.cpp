@@ -1,11 +1,15 @@
 #include "launcher/process_objects.h"
 
+#include "log/log_file.h"
+
 namespace orvane {
 
-// One translation unit, so they are built in this order and destroyed in the reverse order.
+// The four process-wide objects, in the order they are built: one translation unit, so the
+// language builds them top to bottom and destroys them bottom to top. The log's path lives
+// with the log; its lifetime is placed here, last.
 const GuardedString TOOL_RELATIVE_PATH(u"installer\\kestrun.exe");
 const GuardedString PATCH_FILE_NAME(u"patch.rkv");
 const GuardedString LEGACY_PATCH_FILE_NAME(u"patch.rkv.old");
-FixedPathString logPath;
+const LogPathLifetime logPathLifetime;
 
 }  // namespace orvane

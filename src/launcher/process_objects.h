@@ -1,8 +1,8 @@
-// The process-wide objects, built in this order before the launch sequence and destroyed after
-// it in reverse. They live in one translation unit so that the order holds.
+// The launcher's constant strings. They are process-wide objects, built before the launch
+// sequence and destroyed after it together with the log's path, in the order that
+// process_objects.cpp states.
 #pragma once
 
-#include "strings/fixed_path_string.h"
 #include "strings/guarded_string.h"
 
 namespace orvane {
@@ -13,7 +13,5 @@ extern const GuardedString TOOL_RELATIVE_PATH;
 extern const GuardedString PATCH_FILE_NAME;
 /// "patch.rkv.old", encrypted by the old method.
 extern const GuardedString LEGACY_PATCH_FILE_NAME;
-/// The log file's path; empty until OpenLog fills it.
-extern FixedPathString logPath;
 
 }  // namespace orvane

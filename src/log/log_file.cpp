@@ -1,14 +1,17 @@
 #include "log/log_file.h"
 
-#include "launcher/process_objects.h"
+#include <new>
+
 #include "log/log_target.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "strings/plain_text.h"
 
 namespace orvane {
 
 LogStream* logStream = nullptr;
+FixedPathString* logPath = nullptr;
 
 namespace {
 
@@ -17,11 +20,20 @@ constexpr std::int64_t TICKS_PER_SECOND = 10'000'000;
 constexpr std::int64_t EPOCH_DIFFERENCE_SECONDS = 11'644'473'600;
 
 LogStream logStreamInstance;
+// Raw room, so that the path has no start-up or exit order of its own: LogPathLifetime gives it one.
+alignas(FixedPathString) unsigned char logPathRoom[sizeof(FixedPathString)];
 
 // Looked up once at start-up, as the system offers it; tests look again with RefreshClockSource.
 platform::SystemTimeFunction preciseClock = platform::FindGetSystemTimePreciseAsFileTime();
 
 }  // namespace
+
+LogPathLifetime::LogPathLifetime() { logPath = new (logPathRoom) FixedPathString(); }
+
+LogPathLifetime::~LogPathLifetime() {
+    logPath->~FixedPathString();
+    logPath = nullptr;
+}
 
 void SecondsText(std::int64_t fileTimeTicks, GuardedString& out) {
     // (ticks - epoch) / 10^7 taken apart into whole seconds and a remainder, so that no input
@@ -33,19 +45,9 @@ void SecondsText(std::int64_t fileTimeTicks, GuardedString& out) {
         ++seconds;
     }
 
-    char16_t digits[24];
-    char16_t* first = digits + sizeof digits / sizeof digits[0];
-    *--first = 0;
-    std::uint64_t magnitude =
-        seconds < 0 ? 0 - static_cast<std::uint64_t>(seconds) : static_cast<std::uint64_t>(seconds);
-    do {
-        *--first = static_cast<char16_t>(u'0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (seconds < 0) {
-        *--first = u'-';
-    }
-    out.Assign(first);
+    char16_t digits[DECIMAL_UNITS];
+    WriteDecimal(seconds, digits);
+    out.Assign(digits);
 }
 
 std::int64_t ReadSystemTimeTicks() {
@@ -68,12 +70,12 @@ void OpenLog() {
         commonFolder[platform::MAX_PATH - 1] = 0;
         {
             const FixedPathString folder(commonFolder);
-            logPath.Assign(folder);
+            logPath->Assign(folder);
         }
-        logPath.AppendPath(u"Velmor");
+        logPath->AppendPath(u"Velmor");
     } else {
         const FixedPathString folder(u"C:\\ProgramData\\Velmor");
-        logPath.Assign(folder);
+        logPath->Assign(folder);
     }
 
     GuardedString seconds;
@@ -84,11 +86,11 @@ void OpenLog() {
 
     // A folder that cannot be made shows only as a failed open below; one that others could
     // have turned against the machine is treated the same way.
-    EnsureDirectory(logPath);
-    const bool trusted = IsTrustedFolder(logPath.Text());
-    logPath.AppendPath(fileName.Text());
+    EnsureDirectory(*logPath);
+    const bool trusted = IsTrustedFolder(logPath->Text());
+    logPath->AppendPath(fileName.Text());
 
-    logStream = trusted && logStreamInstance.Open(logPath.Text()) ? &logStreamInstance : nullptr;
+    logStream = trusted && logStreamInstance.Open(logPath->Text()) ? &logStreamInstance : nullptr;
 }
 
 bool EnsureDirectory(const FixedPathString& path) {

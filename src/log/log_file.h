@@ -10,6 +10,20 @@ namespace orvane {
 /// The open log stream, or null when OpenLog could not open the file. Set once by OpenLog.
 extern LogStream* logStream;
 
+/// The log's path: empty, then the folder, then (from the file name on) the file. Null while
+/// no LogPathLifetime holds it.
+extern FixedPathString* logPath;
+
+/// Builds `logPath`, empty, and destroys it at its own end. The launcher holds the one instance
+/// among its process-wide objects, so that the path is built and destroyed in their order.
+class LogPathLifetime {
+public:
+    LogPathLifetime();
+    ~LogPathLifetime();
+    LogPathLifetime(const LogPathLifetime&) = delete;
+    LogPathLifetime& operator=(const LogPathLifetime&) = delete;
+};
+
 /// Puts the log folder into `logPath` (the common application-data folder with "Velmor", or
 /// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
 /// the file. Reports nothing: on failure `logStream` stays null, also when the folder is not one

@@ -29,13 +29,13 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // Deny-write sharing: other processes may read the log while the launcher runs, never write it.
 // A link at the log's name is opened itself, never followed, and anything but a plain file of
 // one name is closed again untouched: `refused` then tells that from a failed open.
-HANDLE OpenForAppend(const char16_t* path, DWORD access, bool& refused) {
-    const HANDLE file = platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
-                                              platform::FILE_ATTRIBUTE_NORMAL | platform::FILE_FLAG_OPEN_REPARSE_POINT);
-    refused = file != platform::INVALID_HANDLE_VALUE && !IsPlainFile(file);
+platform::ScopedFile OpenForAppend(const char16_t* path, DWORD access, bool& refused) {
+    platform::ScopedFile file(platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
+                                                    platform::FILE_ATTRIBUTE_NORMAL |
+                                                        platform::FILE_FLAG_OPEN_REPARSE_POINT));
+    refused = file.Holds() && !IsPlainFile(file.Get());
     if (refused) {
-        platform::CloseHandle(file);
-        return platform::INVALID_HANDLE_VALUE;
+        file.Close();
     }
     return file;
 }
@@ -142,32 +142,33 @@ bool LogStream::Open(const char16_t* path) {
 
     bool writeMark = false;
     bool refused = false;
-    HANDLE opened = OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
-    if (refused) {
-        return false;
-    }
-    if (opened != platform::INVALID_HANDLE_VALUE) {
-        // Read access only serves to look at the start; the stream itself writes alone.
-        std::uint8_t start[MARK_PROBE_BYTES];
-        std::uint32_t count = 0;
-        const bool examined = ReadStart(opened, start, count);
-        platform::CloseHandle(opened);
-        switch (examined ? Classify(start, count) : FileStart::Other) {
-            case FileStart::Empty: writeMark = true; break;
-            case FileStart::Utf16LEMark: encoding = LogEncoding::Utf16LE; break;
-            case FileStart::Utf16BEMark: return false;
-            case FileStart::Utf8Mark:
-            case FileStart::Other: break;
+    {
+        // Read access only serves to look at the start. The probe is closed before the stream's
+        // own open: its deny-write sharing would make that open fail.
+        const platform::ScopedFile probe = OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
+        if (refused) {
+            return false;
+        }
+        if (probe.Holds()) {
+            std::uint8_t start[MARK_PROBE_BYTES];
+            std::uint32_t count = 0;
+            const bool examined = ReadStart(probe.Get(), start, count);
+            switch (examined ? Classify(start, count) : FileStart::Other) {
+                case FileStart::Empty: writeMark = true; break;
+                case FileStart::Utf16LEMark: encoding = LogEncoding::Utf16LE; break;
+                case FileStart::Utf16BEMark: return false;
+                case FileStart::Utf8Mark:
+                case FileStart::Other: break;
+            }
         }
     }
-    opened = OpenForAppend(path, platform::GENERIC_WRITE, refused);
-    if (opened == platform::INVALID_HANDLE_VALUE) {
+    file = OpenForAppend(path, platform::GENERIC_WRITE, refused);
+    if (!file.Holds()) {
         return false;
     }
-    file = opened;
     if (writeMark) {
         DWORD written = 0;
-        if (!platform::WriteFileAtEnd(file, UTF8_MARK, sizeof UTF8_MARK, &written)) {
+        if (!platform::WriteFileAtEnd(file.Get(), UTF8_MARK, sizeof UTF8_MARK, &written)) {
             lostSinceFlush = true;
         }
     }
@@ -208,8 +209,7 @@ void LogStream::Close() {
         return;
     }
     HandOn(true);
-    platform::CloseHandle(file);
-    file = nullptr;
+    file.Close();
     used = 0;
     lostSinceFlush = false;
 }
@@ -231,7 +231,7 @@ bool LogStream::HandOn(bool finalPiece) {
         return true;
     }
     DWORD written = 0;
-    return platform::WriteFileAtEnd(file, bytes, size, &written) != 0 && written == size;
+    return platform::WriteFileAtEnd(file.Get(), bytes, size, &written) != 0 && written == size;
 }
 
 }  // namespace orvane

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/types.h"
+#include "platform/owners.h"
 
 namespace orvane {
 
@@ -29,7 +29,7 @@ public:
     bool Flush();
     /// Flushes and closes. Does nothing when not open.
     void Close();
-    bool IsOpen() const { return file != nullptr; }
+    bool IsOpen() const { return file.Holds(); }
     LogEncoding Encoding() const { return encoding; }
 
 private:
@@ -37,7 +37,7 @@ private:
     /// stays buffered so that a pair split by the buffer boundary is still encoded as one.
     bool HandOn(bool finalPiece);
 
-    platform::HANDLE file = nullptr;
+    platform::ScopedFile file;
     LogEncoding encoding = LogEncoding::Utf8;
     bool lostSinceFlush = false;
     std::uint32_t used = 0;

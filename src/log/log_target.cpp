@@ -2,8 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/filesystem.h"
-#include "platform/process.h"
+#include "platform/owners.h"
 
 namespace orvane {
 
@@ -25,15 +24,14 @@ alignas(4) constexpr std::uint8_t TRUSTED_INSTALLER[] = {
     0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D, 0x57, 0x00, 0x77, 0x6E, 0xC0, 0x02, 0x64, 0x87};
 
 bool IsLauncherUser(PSID owner) {
-    HANDLE token = nullptr;
-    if (!platform::OpenProcessToken(platform::GetCurrentProcess(), platform::TOKEN_QUERY, &token)) {
+    platform::ScopedHandle token;
+    if (!platform::OpenProcessToken(platform::GetCurrentProcess(), platform::TOKEN_QUERY, token.Receive())) {
         return false;
     }
     alignas(platform::TOKEN_USER) std::uint8_t user[sizeof(platform::TOKEN_USER) + MAX_SID_BYTES];
     DWORD needed = 0;
-    const bool known = platform::GetTokenInformation(token, platform::TokenUser, user, sizeof user, &needed) != 0;
-    platform::CloseHandle(token);
-    return known && platform::EqualSid(owner, reinterpret_cast<const platform::TOKEN_USER*>(user)->User.Sid) != 0;
+    return platform::GetTokenInformation(token.Get(), platform::TokenUser, user, sizeof user, &needed) != 0 &&
+           platform::EqualSid(owner, reinterpret_cast<const platform::TOKEN_USER*>(user)->User.Sid) != 0;
 }
 
 // Writing through a folder of one's own grants the launcher's user nothing it did not have.
@@ -49,28 +47,20 @@ bool IsTrustedOwner(PSID owner) {
 // Checked once, before the log file is opened: a user who does not own the folder cannot rename,
 // delete or re-point it afterwards, so the folder checked is the folder the file lands in.
 bool IsTrustedFolder(const char16_t* path) {
-    const HANDLE folder = platform::CreateFileW(
+    const platform::ScopedFile folder(platform::CreateFileW(
         path, platform::READ_CONTROL | platform::FILE_READ_ATTRIBUTES,
         platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE | platform::FILE_SHARE_DELETE, platform::OPEN_EXISTING,
-        platform::FILE_FLAG_BACKUP_SEMANTICS | platform::FILE_FLAG_OPEN_REPARSE_POINT);
-    if (folder == platform::INVALID_HANDLE_VALUE) {
+        platform::FILE_FLAG_BACKUP_SEMANTICS | platform::FILE_FLAG_OPEN_REPARSE_POINT));
+    platform::BY_HANDLE_FILE_INFORMATION info{};
+    if (!folder.Holds() || !platform::GetFileInformationByHandle(folder.Get(), &info) ||
+        (info.dwFileAttributes & LINK_OR_FOLDER) != platform::FILE_ATTRIBUTE_DIRECTORY) {
         return false;
     }
-    platform::BY_HANDLE_FILE_INFORMATION info{};
-    bool trusted = platform::GetFileInformationByHandle(folder, &info) != 0 &&
-                   (info.dwFileAttributes & LINK_OR_FOLDER) == platform::FILE_ATTRIBUTE_DIRECTORY;
-    if (trusted) {
-        PSID owner = nullptr;
-        void* descriptor = nullptr;
-        trusted = platform::GetSecurityInfo(folder, platform::SE_FILE_OBJECT, platform::OWNER_SECURITY_INFORMATION,
-                                            &owner, nullptr, nullptr, nullptr, &descriptor) == platform::ERROR_SUCCESS;
-        if (trusted) {
-            trusted = owner != nullptr && IsTrustedOwner(owner);
-            platform::LocalFree(descriptor);
-        }
-    }
-    platform::CloseHandle(folder);
-    return trusted;
+    PSID owner = nullptr;
+    platform::ScopedLocal descriptor;
+    return platform::GetSecurityInfo(folder.Get(), platform::SE_FILE_OBJECT, platform::OWNER_SECURITY_INFORMATION,
+                                     &owner, nullptr, nullptr, nullptr, descriptor.Receive()) == platform::ERROR_SUCCESS &&
+           owner != nullptr && IsTrustedOwner(owner);
 }
 
 bool IsPlainFile(HANDLE file) {

@@ -69,13 +69,18 @@ struct RegistryKeyTraits {
     static Resource None() { return nullptr; }
     static void Close(Resource key) { RegCloseKey(key); }
 };
+struct LocalMemoryTraits {
+    using Resource = void*;
+    static Resource None() { return nullptr; }
+    static void Close(Resource memory) { LocalFree(memory); }
+};
 struct GeneralHeapTraits {
     using Resource = void*;
     static Resource None() { return nullptr; }
     static void Close(Resource block) { GeneralFree(block); }
 };
 
-/// A process handle (null: none), closed with CloseHandle.
+/// A process or token handle (null: none), closed with CloseHandle.
 using ScopedHandle = Owner<ProcessHandleTraits>;
 /// A file handle from CreateFileW (INVALID_HANDLE_VALUE: none), closed with CloseHandle.
 using ScopedFile = Owner<FileHandleTraits>;
@@ -83,5 +88,7 @@ using ScopedFile = Owner<FileHandleTraits>;
 using ScopedKey = Owner<RegistryKeyTraits>;
 /// A block from GeneralAlloc (null: none), given back with GeneralFree.
 using ScopedHeapBlock = Owner<GeneralHeapTraits>;
+/// Memory the system handed out for LocalFree, such as GetSecurityInfo's descriptor (null: none).
+using ScopedLocal = Owner<LocalMemoryTraits>;
 
 }  // namespace platform

@@ -221,12 +221,15 @@ void FailGeneralAllocation(int n);
 /// Each platform call appends its Windows name ("RegOpenKeyExW", "CreateFileW", ...) here.
 const std::vector<std::string>& Calls();
 /// A call as the trace holds it: its name and what it was called on, that is its path, key or
-/// value name, or for a handle what the handle stands for (a process handle: the file started).
-/// `on` is empty for calls on nothing of the kind, and for the calls that do not tell it yet.
+/// value name, or for a handle what the handle stands for (a file or folder: the path it was
+/// opened by; a process handle: the file started; the access token: TOKEN). `on` is empty for
+/// calls on nothing of the kind.
 struct TracedCall {
     std::string name;
     std::u16string on;
 };
+/// What the trace names the launcher's access token by.
+inline constexpr const char16_t* TOKEN = u"the launcher's token";
 /// Every platform call so far, in order, with what it was called on.
 const std::vector<TracedCall>& Trace();
 /// The `occurrence`-th call (1-based, counted from now) of `name` fails with `error` as that

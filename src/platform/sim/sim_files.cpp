@@ -50,11 +50,11 @@ bool IsLink(const std::string& hostPath) {
 }
 
 // The handle table's entry for an fd just opened.
-platform::HANDLE AddFile(int fd, DWORD access, DWORD share, const std::string& host) {
+platform::HANDLE AddFile(int fd, DWORD access, DWORD share, const std::string& host, const char16_t* path) {
     struct stat info {};
     ::fstat(fd, &info);
     std::uintptr_t value = NewHandleValue();
-    M().files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0, host};
+    M().files[value] = FileHandle{fd, access, share, info.st_dev, info.st_ino, 0, host, TextOf(path)};
     return reinterpret_cast<platform::HANDLE>(value);
 }
 
@@ -63,6 +63,12 @@ platform::HANDLE AddFile(int fd, DWORD access, DWORD share, const std::string& h
 FileHandle* FindFile(platform::HANDLE handle) {
     auto it = M().files.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == M().files.end() ? nullptr : &it->second;
+}
+
+std::u16string HandleTarget(platform::HANDLE handle) {
+    if (const FileHandle* file = FindFile(handle)) return file->named;
+    if (M().tokens.count(reinterpret_cast<std::uintptr_t>(handle)) != 0) return sim::TOKEN;
+    return ProcessTarget(handle);
 }
 
 }  // namespace sim::detail
@@ -105,7 +111,7 @@ using namespace sim::detail;
 
 HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flagsAndAttributes) {
     DWORD error = 0;
-    if (Enter("CreateFileW", &error)) return FailOpen(error);
+    if (Enter("CreateFileW", TextOf(path), &error)) return FailOpen(error);
     if (disposition < CREATE_NEW || disposition > 5 /* TRUNCATE_EXISTING */) return FailOpen(ERROR_INVALID_PARAMETER);
     if (disposition == 5 && !(access & GENERIC_WRITE)) return FailOpen(ERROR_INVALID_PARAMETER);
     if (BeyondLegacyLimit(path, LEGACY_PATH_LIMIT)) return FailOpen(ERROR_PATH_NOT_FOUND);
@@ -121,14 +127,14 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
         int fd = ::open(r.host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) return FailOpen(ErrorFromErrno(errno));
         SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        return AddFile(fd, access, share, r.host);
+        return AddFile(fd, access, share, r.host, path);
     }
     Kind kind = r.isRoot ? Kind::Folder : KindOf(r.host);
     if (kind == Kind::Folder && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) && disposition != CREATE_NEW) {
         int fd = ::open(r.host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fd < 0) return FailOpen(ErrorFromErrno(errno));
         SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-        return AddFile(fd, access, share, r.host);
+        return AddFile(fd, access, share, r.host, path);
     }
     if (kind == Kind::Folder || kind == Kind::Other) {
         return FailOpen(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
@@ -164,7 +170,7 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
     int fd = ::open(r.host.c_str(), flags, 0644);
     if (fd < 0) return FailOpen(ErrorFromErrno(errno));
     if (!exists) RecordCreator(r.host);
-    HANDLE handle = AddFile(fd, access, share, r.host);
+    HANDLE handle = AddFile(fd, access, share, r.host, path);
     // As on Windows: success over an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
     SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                         : ERROR_SUCCESS);
@@ -173,7 +179,7 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
     DWORD error = 0;
-    if (Enter("GetFileInformationByHandle", &error)) return Fail(error);
+    if (Enter("GetFileInformationByHandle", HandleTarget(file), &error)) return Fail(error);
     FileHandle* handle = FindFile(file);
     if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (info == nullptr) return Fail(ERROR_INVALID_PARAMETER);
@@ -203,7 +209,7 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
     DWORD error = 0;
-    if (Enter("ReadFile", &error)) return Fail(error);
+    if (Enter("ReadFile", HandleTarget(file), &error)) return Fail(error);
     FileHandle* handle = FindFile(file);
     if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
     if (read == nullptr || (buffer == nullptr && size != 0)) return Fail(ERROR_INVALID_PARAMETER);
@@ -218,7 +224,7 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD size, DWORD* read) {
 
 BOOL WriteFileAtEnd(HANDLE file, const void* data, DWORD size, DWORD* written) {
     DWORD error = 0;
-    bool injected = Enter("WriteFileAtEnd", &error);
+    bool injected = Enter("WriteFileAtEnd", HandleTarget(file), &error);
     Machine& m = M();
     m.writeSizes.push_back(size);
     if (written != nullptr) *written = 0;
@@ -249,7 +255,7 @@ BOOL WriteFileAtEnd(HANDLE file, const void* data, DWORD size, DWORD* written) {
 
 BOOL CloseHandle(HANDLE handle) {
     DWORD error = 0;
-    if (Enter("CloseHandle", &error)) return Fail(error);
+    if (Enter("CloseHandle", HandleTarget(handle), &error)) return Fail(error);
     Machine& m = M();
     auto value = reinterpret_cast<std::uintptr_t>(handle);
     // The current-process pseudo-handle: closing it is allowed and does nothing.
@@ -270,7 +276,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
     DWORD error = 0;
-    bool injected = Enter("CreateDirectoryW", &error);
+    bool injected = Enter("CreateDirectoryW", TextOf(path), &error);
     auto finish = [&](BOOL result, DWORD code) {
         M().directoryCalls.push_back(sim::DirectoryCall{TextOf(path), result, code});
         if (!result) SetLastError(code);

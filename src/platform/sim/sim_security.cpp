@@ -79,7 +79,7 @@ using namespace sim::detail;
 DWORD GetSecurityInfo(HANDLE object, int objectType, DWORD securityInfo, PSID* owner, PSID* group, void** dacl,
                       void** sacl, void** securityDescriptor) {
     DWORD error = 0;
-    if (Enter("GetSecurityInfo", &error)) return error;
+    if (Enter("GetSecurityInfo", HandleTarget(object), &error)) return error;
     FileHandle* file = FindFile(object);
     if (file == nullptr) return ERROR_INVALID_HANDLE;
     if (objectType != SE_FILE_OBJECT || securityInfo != OWNER_SECURITY_INFORMATION || owner == nullptr ||
@@ -122,7 +122,7 @@ void* LocalFree(void* memory) {
 
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
     DWORD error = 0;
-    if (Enter("OpenProcessToken", &error)) {
+    if (Enter("OpenProcessToken", sim::TOKEN, &error)) {
         SetLastError(error);
         return FALSE;
     }
@@ -138,7 +138,7 @@ BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token) {
 
 BOOL GetTokenInformation(HANDLE token, int informationClass, void* information, DWORD length, DWORD* returnLength) {
     DWORD error = 0;
-    if (Enter("GetTokenInformation", &error)) {
+    if (Enter("GetTokenInformation", HandleTarget(token), &error)) {
         SetLastError(error);
         return FALSE;
     }

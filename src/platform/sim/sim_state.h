@@ -69,7 +69,8 @@ struct FileHandle {
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t position = 0;
-    std::string host;  ///< the real path it was opened by
+    std::string host;     ///< the real path it was opened by
+    std::u16string named;  ///< the Windows path it was opened by, as the trace names it
 };
 
 /// The open file or folder behind a handle; null for anything else.
@@ -185,6 +186,9 @@ bool Enter(const char* name, DWORD* error);
 bool Enter(const char* name, const std::u16string& on, DWORD* error);
 /// What a process handle stands for in the trace: the file that was started ("" for others).
 std::u16string ProcessTarget(platform::HANDLE handle);
+/// What any handle stands for in the trace: a file's or folder's path, a process's file, or
+/// sim::TOKEN ("" for others).
+std::u16string HandleTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
 /// Hands out a fresh value in the one handle namespace.
 std::uintptr_t NewHandleValue();

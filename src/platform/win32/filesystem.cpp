@@ -45,7 +45,7 @@ void GetSystemTimeAsFileTime(FILETIME* time) { ::GetSystemTimeAsFileTime(reinter
 
 SystemTimeFunction FindGetSystemTimePreciseAsFileTime() {
     // Windows 8 and later only: looked up, never imported.
-    preciseTime = win32::Kernel32Export<PreciseTimeFunction>("GetSystemTimePreciseAsFileTime");
+    preciseTime = win32::SystemFunction<PreciseTimeFunction>(L"kernel32.dll", "GetSystemTimePreciseAsFileTime");
     return preciseTime != nullptr ? &CallPreciseTime : nullptr;
 }
 

@@ -2,6 +2,8 @@
 
 namespace platform::win32 {
 
+namespace {
+
 ::HMODULE LoadSystemLibrary(const wchar_t* dllName) {
     wchar_t path[MAX_PATH + 32];
     const ::UINT folderLength = ::GetSystemDirectoryW(path, MAX_PATH);
@@ -28,6 +30,8 @@ namespace platform::win32 {
     const ::DWORD flags = dllSearchLimitedToSystem ? LOAD_LIBRARY_SEARCH_SYSTEM32 : LOAD_WITH_ALTERED_SEARCH_PATH;
     return ::LoadLibraryExW(path, nullptr, flags);
 }
+
+}  // namespace
 
 ::FARPROC SystemExport(const wchar_t* dllName, const char* name) {
     const ::HMODULE module = LoadSystemLibrary(dllName);

@@ -36,18 +36,17 @@ struct VersionLibrary {
 
 VersionLibrary library;
 
+// One lookup after the other: the first that fails leaves its reason as the last error.
+template <typename Function>
+bool Find(Function& function, const char* name) {
+    function = platform::win32::SystemFunction<Function>(L"version.dll", name);
+    return function != nullptr;
+}
+
 void LoadVersionLibrary() {
     library.tried = true;
-    const ::HMODULE module = platform::win32::LoadSystemLibrary(L"version.dll");
-    if (module == nullptr) {
-        library.loadError = ::GetLastError();
-        return;
-    }
-    using platform::win32::ProcAs;
-    library.getSize = ProcAs<decltype(library.getSize)>(::GetProcAddress(module, "GetFileVersionInfoSizeW"));
-    library.getInfo = ProcAs<decltype(library.getInfo)>(::GetProcAddress(module, "GetFileVersionInfoW"));
-    library.queryValue = ProcAs<decltype(library.queryValue)>(::GetProcAddress(module, "VerQueryValueW"));
-    if (library.getSize == nullptr || library.getInfo == nullptr || library.queryValue == nullptr) {
+    if (!Find(library.getSize, "GetFileVersionInfoSizeW") || !Find(library.getInfo, "GetFileVersionInfoW") ||
+        !Find(library.queryValue, "VerQueryValueW")) {
         library.loadError = ::GetLastError();
         library.getSize = nullptr;
         library.getInfo = nullptr;

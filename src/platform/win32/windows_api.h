@@ -29,13 +29,6 @@ static_assert(std::is_same_v<platform::UINT, ::UINT> && std::is_same_v<platform:
 static_assert(sizeof(platform::HANDLE) == sizeof(::HANDLE) && sizeof(platform::HKEY) == sizeof(::HKEY) &&
               sizeof(platform::HMODULE) == sizeof(::HMODULE) && sizeof(platform::HWND) == sizeof(::HWND));
 
-namespace platform {
-
-/// Ends the process on the spot with 0xC0000409 (hardening.cpp); FatalStop(site) is its only caller.
-[[noreturn]] void FatalStop();
-
-}  // namespace platform
-
 namespace platform::win32 {
 
 inline const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
@@ -56,26 +49,18 @@ Function ProcAs(::FARPROC address) {
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
 }
 
-/// An export of kernel32.dll, which every process has loaded; null where this Windows lacks it.
-/// Used for functions newer than Windows 6.0: importing them would stop the program from
-/// starting on systems without them.
-template <typename Function>
-Function Kernel32Export(const char* name) {
-    return ProcAs<Function>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), name));
-}
-
 /// True once RestrictDllSearchPath has limited every DLL search to the system folder
 /// (SetDefaultDllDirectories); false on Windows without that function.
 extern bool dllSearchLimitedToSystem;
 
-/// Loads a DLL of the system folder by its full path, its dependencies from the system folder too;
-/// null when it cannot (the last error says why).
-::HMODULE LoadSystemLibrary(const wchar_t* dllName);
-
-/// An export of a DLL in the system folder, loaded on first use by its full path; null when it
-/// cannot be had (the last error then says why). shell32 and shlwapi are reached this way, not
-/// imported: Windows resolves an import, and the imports of that DLL in turn, before any code of
-/// ours runs and searches the program's own folder first for any of them that is not a KnownDLL.
+/// The one way to a function of a system DLL: loads the DLL by its full path in the system
+/// folder (its dependencies from there too; a DLL already loaded, such as kernel32, is only
+/// found) and looks the function up; null when it cannot be had (the last error then says why).
+/// shell32, shlwapi and version.dll are reached this way, not imported: Windows resolves an
+/// import, and the imports of that DLL in turn, before any code of ours runs and searches the
+/// program's own folder first for any of them that is not a KnownDLL. Functions newer than
+/// Windows 6.0 are reached this way too: importing them would stop the program from starting on
+/// systems without them.
 ::FARPROC SystemExport(const wchar_t* dllName, const char* name);
 
 template <typename Function>
