@@ -94,6 +94,16 @@ struct Slot {
     Model m;
 
     GuardedString& Get() { return m.fixed ? static_cast<GuardedString&>(*path) : *plain; }
+    /// Destroys the string and builds a fresh default one of the same kind.
+    void Renew() {
+        if (m.fixed) {
+            path.emplace();
+            m = Model::Path();
+        } else {
+            plain.emplace();
+            m = Model::Plain();
+        }
+    }
 };
 
 std::uint32_t ReadWord(const unsigned char* at) {
@@ -367,13 +377,7 @@ void Run(FuzzedDataProvider& in, Slot (&slots)[SLOTS], const Baseline& base) {
             case 12: {  // construction from a text, or empty, or (plain) on the other manager
                 const int variant = in.ConsumeIntegralInRange<int>(0, 3);
                 if (variant == 0) {
-                    if (m.fixed) {
-                        target.path.emplace();
-                        m = Model::Path();
-                    } else {
-                        target.plain.emplace();
-                        m = Model::Plain();
-                    }
+                    target.Renew();
                     break;
                 }
                 if (variant == 1 && !m.fixed) {
@@ -428,16 +432,9 @@ void Run(FuzzedDataProvider& in, Slot (&slots)[SLOTS], const Baseline& base) {
                 m.SetCapacity(n);
                 break;
             }
-            default: {  // destruction and a fresh default string
-                if (m.fixed) {
-                    target.path.emplace();
-                    m = Model::Path();
-                } else {
-                    target.plain.emplace();
-                    m = Model::Plain();
-                }
+            default:  // destruction and a fresh default string
+                target.Renew();
                 break;
-            }
         }
         for (Slot& slot : slots) CheckSlot(slot);
         CheckHeaps(slots, base);
