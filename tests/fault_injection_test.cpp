@@ -232,8 +232,8 @@ std::vector<CallRow> CallRows() {
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
         {"PathFileExistsW", DATA_FOLDER, 1, 0, NORMAL},                       // missing anyway
         {"PathRemoveBackslashW", DATA_FOLDER, 1, 0, NORMAL},
-        {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},             // C:\ exists: C:\Data is made all the same
-        {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},                     // looks missing: making it fails, harmlessly
+        {"PathRemoveFileSpecW", DATA_FOLDER, 1, 0, NORMAL},  // C:\ exists: C:\Data is made all the same
+        {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},          // looks missing: making it fails, harmlessly
         {"CreateDirectoryW", DATA_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"CreateDirectoryW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         // The folder is checked before the file: not known to be safe means no log.

@@ -30,9 +30,9 @@ bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // A link at the log's name is opened itself, never followed, and anything but a plain file of
 // one name is closed again untouched: `refused` then tells that from a failed open.
 platform::ScopedFile OpenForAppend(const char16_t* path, DWORD access, bool& refused) {
-    platform::ScopedFile file(platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
-                                                    platform::FILE_ATTRIBUTE_NORMAL |
-                                                        platform::FILE_FLAG_OPEN_REPARSE_POINT));
+    platform::ScopedFile file(
+        platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
+                              platform::FILE_ATTRIBUTE_NORMAL | platform::FILE_FLAG_OPEN_REPARSE_POINT));
     refused = file.Holds() && !IsPlainFile(file.Get());
     if (refused) {
         file.Close();
@@ -145,7 +145,8 @@ bool LogStream::Open(const char16_t* path) {
     {
         // Read access only serves to look at the start. The probe is closed before the stream's
         // own open: its deny-write sharing would make that open fail.
-        const platform::ScopedFile probe = OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
+        const platform::ScopedFile probe =
+            OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
         if (refused) {
             return false;
         }

@@ -58,9 +58,10 @@ bool IsTrustedFolder(const char16_t* path) {
     }
     PSID owner = nullptr;
     platform::ScopedLocal descriptor;
-    return platform::GetSecurityInfo(folder.Get(), platform::SE_FILE_OBJECT, platform::OWNER_SECURITY_INFORMATION,
-                                     &owner, nullptr, nullptr, nullptr, descriptor.Receive()) == platform::ERROR_SUCCESS &&
-           owner != nullptr && IsTrustedOwner(owner);
+    const DWORD read =
+        platform::GetSecurityInfo(folder.Get(), platform::SE_FILE_OBJECT, platform::OWNER_SECURITY_INFORMATION, &owner,
+                                  nullptr, nullptr, nullptr, descriptor.Receive());
+    return read == platform::ERROR_SUCCESS && owner != nullptr && IsTrustedOwner(owner);
 }
 
 bool IsPlainFile(HANDLE file) {

@@ -69,7 +69,7 @@ struct FileHandle {
     dev_t device = 0;
     ino_t inode = 0;
     std::uint64_t position = 0;
-    std::string host;     ///< the real path it was opened by
+    std::string host;      ///< the real path it was opened by
     std::u16string named;  ///< the Windows path it was opened by, as the trace names it
 };
 
