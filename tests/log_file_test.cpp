@@ -45,7 +45,7 @@ protected:
     }
     void TearDown() override { CloseLog(); }
 
-    static std::u16string LogPath() { return logPath->Text(); }
+    static std::u16string LogPath() { return orvane::LogPath().Text(); }
 };
 
 // ---- Start time as text --------------------------------------------------------------------

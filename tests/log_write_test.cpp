@@ -29,7 +29,7 @@ protected:
         OpenLog();
         ASSERT_NE(logStream, nullptr);
     }
-    static std::string OnDisk() { return sim::ReadFile(logPath->Text()); }
+    static std::string OnDisk() { return sim::ReadFile(LogPath().Text()); }
 };
 
 TEST_F(LogWriteTest, SuccessfulRunWritesExactlyTheseBytes) {

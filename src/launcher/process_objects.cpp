@@ -4,12 +4,12 @@
 
 namespace orvane {
 
-// The four process-wide objects, in the order they are built: one translation unit, so the
-// language builds them top to bottom and destroys them bottom to top. The log's path lives
-// with the log; its lifetime is placed here, last.
+// The four process-wide objects, in the order they are built; the language destroys them in the
+// reverse order. The log's path belongs to the log and is built at its first use: using it here,
+// after the three constant strings and before the launch sequence, makes it the fourth.
 const GuardedString TOOL_RELATIVE_PATH(u"installer\\kestrun.exe");
 const GuardedString PATCH_FILE_NAME(u"patch.rkv");
 const GuardedString LEGACY_PATCH_FILE_NAME(u"patch.rkv.old");
-const LogPathLifetime logPathLifetime;
+[[maybe_unused]] const FixedPathString& logPathBuiltFourth = LogPath();
 
 }  // namespace orvane

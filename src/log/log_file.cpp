@@ -1,7 +1,5 @@
 #include "log/log_file.h"
 
-#include <new>
-
 #include "log/log_target.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -11,7 +9,6 @@
 namespace orvane {
 
 LogStream* logStream = nullptr;
-FixedPathString* logPath = nullptr;
 
 namespace {
 
@@ -20,19 +17,15 @@ constexpr std::int64_t TICKS_PER_SECOND = 10'000'000;
 constexpr std::int64_t EPOCH_DIFFERENCE_SECONDS = 11'644'473'600;
 
 LogStream logStreamInstance;
-// Raw room, so that the path has no start-up or exit order of its own: LogPathLifetime gives it one.
-alignas(FixedPathString) unsigned char logPathRoom[sizeof(FixedPathString)];
 
 // Looked up once at start-up, as the system offers it; tests look again with RefreshClockSource.
 platform::SystemTimeFunction preciseClock = platform::FindGetSystemTimePreciseAsFileTime();
 
 }  // namespace
 
-LogPathLifetime::LogPathLifetime() { logPath = new (logPathRoom) FixedPathString(); }
-
-LogPathLifetime::~LogPathLifetime() {
-    logPath->~FixedPathString();
-    logPath = nullptr;
+FixedPathString& LogPath() {
+    static FixedPathString logPath;
+    return logPath;
 }
 
 void SecondsText(std::int64_t fileTimeTicks, GuardedString& out) {
@@ -63,6 +56,7 @@ std::int64_t ReadSystemTimeTicks() {
 void RefreshClockSource() { preciseClock = platform::FindGetSystemTimePreciseAsFileTime(); }
 
 void OpenLog() {
+    FixedPathString& logPath = LogPath();
     char16_t commonFolder[platform::MAX_PATH];
     if (platform::SHGetFolderPathW(nullptr, platform::CSIDL_COMMON_APPDATA, nullptr, 0, commonFolder) ==
         platform::S_OK) {
@@ -70,12 +64,12 @@ void OpenLog() {
         commonFolder[platform::MAX_PATH - 1] = 0;
         {
             const FixedPathString folder(commonFolder);
-            logPath->Assign(folder);
+            logPath.Assign(folder);
         }
-        logPath->AppendPath(u"Velmor");
+        logPath.AppendPath(u"Velmor");
     } else {
         const FixedPathString folder(u"C:\\ProgramData\\Velmor");
-        logPath->Assign(folder);
+        logPath.Assign(folder);
     }
 
     GuardedString seconds;
@@ -86,11 +80,11 @@ void OpenLog() {
 
     // A folder that cannot be made shows only as a failed open below; one that others could
     // have turned against the machine is treated the same way.
-    EnsureDirectory(*logPath);
-    const bool trusted = IsTrustedFolder(logPath->Text());
-    logPath->AppendPath(fileName.Text());
+    EnsureDirectory(logPath);
+    const bool trusted = IsTrustedFolder(logPath.Text());
+    logPath.AppendPath(fileName.Text());
 
-    logStream = trusted && logStreamInstance.Open(logPath->Text()) ? &logStreamInstance : nullptr;
+    logStream = trusted && logStreamInstance.Open(logPath.Text()) ? &logStreamInstance : nullptr;
 }
 
 bool EnsureDirectory(const FixedPathString& path) {

@@ -10,21 +10,12 @@ namespace orvane {
 /// The open log stream, or null when OpenLog could not open the file. Set once by OpenLog.
 extern LogStream* logStream;
 
-/// The log's path: empty, then the folder, then (from the file name on) the file. Null while
-/// no LogPathLifetime holds it.
-extern FixedPathString* logPath;
+/// The log's path: empty, then the folder, then (from the file name on) the file. Built at its
+/// first use, destroyed at process exit. The launcher uses it first among its process-wide
+/// objects, which gives it its place in their order (launcher/process_objects.cpp).
+FixedPathString& LogPath();
 
-/// Builds `logPath`, empty, and destroys it at its own end. The launcher holds the one instance
-/// among its process-wide objects, so that the path is built and destroyed in their order.
-class LogPathLifetime {
-public:
-    LogPathLifetime();
-    ~LogPathLifetime();
-    LogPathLifetime(const LogPathLifetime&) = delete;
-    LogPathLifetime& operator=(const LogPathLifetime&) = delete;
-};
-
-/// Puts the log folder into `logPath` (the common application-data folder with "Velmor", or
+/// Puts the log folder into LogPath() (the common application-data folder with "Velmor", or
 /// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
 /// the file. Reports nothing: on failure `logStream` stays null, also when the folder is not one
 /// the log may be written in or the name is not a plain file (IsTrustedFolder, IsPlainFile).
