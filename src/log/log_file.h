@@ -11,8 +11,8 @@ namespace orvane {
 extern LogStream* logStream;
 
 /// The log's path: empty, then the folder, then (from the file name on) the file. Built at its
-/// first use, destroyed at process exit. The launcher uses it first among its process-wide
-/// objects, which gives it its place in their order (launcher/process_objects.cpp).
+/// first use, destroyed at process exit. The launcher makes that first use right after building
+/// its constant strings, which gives the path its place among them (launcher/process_objects.cpp).
 FixedPathString& LogPath();
 
 /// Puts the log folder into LogPath() (the common application-data folder with "Velmor", or
