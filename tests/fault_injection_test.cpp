@@ -198,9 +198,9 @@ const std::u16string LAUNCHER = testing::LAUNCHER_PATH;
 const std::u16string DEPLOY_FOLDER = u"D:\\deploy";
 const std::u16string LEGACY_PATCH = u"D:\\deploy\\patch.rkv.old";
 const std::u16string TOKEN = sim::TOKEN;
-/// Calls made on no path, key or handle of their own: the shell folder, the WOW64 check of the
-/// launcher's own process, the launcher's own module name.
-const std::u16string NOTHING;
+const std::u16string OWN_PROCESS = sim::OWN_PROCESS;
+const std::u16string OWN_MODULE = sim::OWN_MODULE;
+const std::u16string COMMON_APPDATA = sim::COMMON_APPDATA;
 
 /// One call of the run, named by what it is made on and, among calls on that, its turn.
 struct CallRow {
@@ -226,7 +226,7 @@ std::vector<CallRow> CallRows() {
     };
     return {
         // OpenLog: the folder, its creation, the file and its mark.
-        {"SHGetFolderPathW", NOTHING, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"SHGetFolderPathW", COMMON_APPDATA, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
         {"PathFileExistsW", LOG_FOLDER, 1, 0, NORMAL},                        // missing anyway
         {"PathRemoveBackslashW", LOG_FOLDER, 1, 0, NORMAL},                   // none to remove
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
@@ -252,14 +252,14 @@ std::vector<CallRow> CallRows() {
         {"GetFileInformationByHandle", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
         {"WriteFileAtEnd", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
         // The installation lookup.
-        {"IsWow64Process", NOTHING, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
+        {"IsWow64Process", OWN_PROCESS, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
         {"RegOpenKeyExW", UNINSTALL_KEY, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
         {"RegQueryValueExW", INSTALL_LOCATION, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
         {"RegCloseKey", UNINSTALL_KEY, 1, 0, NORMAL},
         {"WriteFileAtEnd", DATA_LOG, 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
         // The tool, the launcher's folder and the patch file.
         {"PathFileExistsW", TOOL, 1, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
-        {"GetModuleFileNameW", NOTHING, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
+        {"GetModuleFileNameW", OWN_MODULE, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
         {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, u"[ERROR] " + LAUNCHER + u"\\patch.rkv not found!"}},
         {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},     // AppendPath adds the separator itself
         {"PathFileExistsW", LEGACY_PATCH, 1, 0, CURRENT_FILE},  // looks missing: the version is not read

@@ -222,14 +222,18 @@ void FailGeneralAllocation(int n);
 const std::vector<std::string>& Calls();
 /// A call as the trace holds it: its name and what it was called on, that is its path, key or
 /// value name, or for a handle what the handle stands for (a file or folder: the path it was
-/// opened by; a process handle: the file started; the access token: TOKEN). `on` is empty for
+/// opened by; a process handle: the file started), or one of the names below. `on` is empty for
 /// calls on nothing of the kind.
 struct TracedCall {
     std::string name;
     std::u16string on;
 };
-/// What the trace names the launcher's access token by.
+/// What the trace names the things without a path by: the launcher's access token, its own
+/// process (the pseudo-handle), its own module (a null module handle) and the shell folder.
 inline constexpr const char16_t* TOKEN = u"the launcher's token";
+inline constexpr const char16_t* OWN_PROCESS = u"the launcher's process";
+inline constexpr const char16_t* OWN_MODULE = u"the launcher's module";
+inline constexpr const char16_t* COMMON_APPDATA = u"CSIDL_COMMON_APPDATA";
 /// Every platform call so far, in order, with what it was called on.
 const std::vector<TracedCall>& Trace();
 /// The `occurrence`-th call (1-based, counted from now) of `name` fails with `error` as that

@@ -68,6 +68,7 @@ FileHandle* FindFile(platform::HANDLE handle) {
 std::u16string HandleTarget(platform::HANDLE handle) {
     if (const FileHandle* file = FindFile(handle)) return file->named;
     if (M().tokens.count(reinterpret_cast<std::uintptr_t>(handle)) != 0) return sim::TOKEN;
+    if (handle == CURRENT_PROCESS) return sim::OWN_PROCESS;
     return ProcessTarget(handle);
 }
 

@@ -65,14 +65,14 @@ constexpr std::uintptr_t SUCCESS_INSTANCE = 42;  // any value above 32 means suc
 HANDLE GetCurrentProcess() {
     DWORD unused = 0;
     Enter("GetCurrentProcess", &unused);
-    return reinterpret_cast<HANDLE>(~std::uintptr_t{0});
+    return CURRENT_PROCESS;
 }
 
 BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
     DWORD error = 0;
-    if (Enter("IsWow64Process", &error)) return Fail(error);
+    if (Enter("IsWow64Process", HandleTarget(process), &error)) return Fail(error);
     Machine& m = M();
-    if (process != reinterpret_cast<HANDLE>(~std::uintptr_t{0}) && FindProcess(process) == nullptr) {
+    if (process != CURRENT_PROCESS && FindProcess(process) == nullptr) {
         return Fail(ERROR_INVALID_HANDLE);
     }
     if (wow64 == nullptr) return Fail(ERROR_NOACCESS);
@@ -86,7 +86,7 @@ BOOL IsWow64Process(HANDLE process, BOOL* wow64) {
 // at or past `size`.
 DWORD GetModuleFileNameW(HMODULE module, char16_t* buffer, DWORD size) {
     DWORD error = 0;
-    if (Enter("GetModuleFileNameW", &error)) {
+    if (Enter("GetModuleFileNameW", module == nullptr ? sim::OWN_MODULE : u"", &error)) {
         SetLastError(error);
         return 0;
     }

@@ -59,8 +59,9 @@ HRESULT AsHresult(DWORD error) {
 
 HRESULT SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWORD /*flags*/, char16_t* path) {
     DWORD error = 0;
-    if (Enter("SHGetFolderPathW", &error)) return AsHresult(error);
-    if (path == nullptr || (csidl & ~CSIDL_FLAG_MASK) != CSIDL_COMMON_APPDATA) return E_INVALIDARG;
+    const bool commonAppData = (csidl & ~CSIDL_FLAG_MASK) == CSIDL_COMMON_APPDATA;
+    if (Enter("SHGetFolderPathW", commonAppData ? sim::COMMON_APPDATA : u"", &error)) return AsHresult(error);
+    if (path == nullptr || !commonAppData) return E_INVALIDARG;
     Machine& m = M();
     if (m.commonAppDataFails) return m.commonAppDataResult;
     // A configured folder that would not fit is reported as a failure, never written past the

@@ -186,10 +186,12 @@ bool Enter(const char* name, DWORD* error);
 bool Enter(const char* name, const std::u16string& on, DWORD* error);
 /// What a process handle stands for in the trace: the file that was started ("" for others).
 std::u16string ProcessTarget(platform::HANDLE handle);
-/// What any handle stands for in the trace: a file's or folder's path, a process's file, or
-/// sim::TOKEN ("" for others).
+/// What any handle stands for in the trace: a file's or folder's path, a process's file,
+/// sim::TOKEN or sim::OWN_PROCESS ("" for others).
 std::u16string HandleTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
+/// GetCurrentProcess's pseudo-handle.
+inline const platform::HANDLE CURRENT_PROCESS = reinterpret_cast<platform::HANDLE>(~std::uintptr_t{0});
 /// Hands out a fresh value in the one handle namespace.
 std::uintptr_t NewHandleValue();
 
