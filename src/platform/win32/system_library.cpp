@@ -23,6 +23,10 @@ namespace {
         path[n++] = *c;
     }
     path[n] = L'\0';
+    // A DLL every process has (kernel32) is taken as it is, without loading it again.
+    if (const ::HMODULE loaded = ::GetModuleHandleW(path)) {
+        return loaded;
+    }
     // Flags 0 would resolve the DLL's own imports through the process's search order, which
     // without the restriction still starts with the program's folder. The altered order starts
     // with the DLL's folder instead: the system folder, where all of its dependencies are.
