@@ -1,5 +1,12 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios: the x86_64 launcher, run for real under Wine against a stand-in patch tool.
+"""End-to-end scenarios: a launcher build, run for real under Wine against a stand-in patch tool.
+
+The x86_64 twin runs on the system's wine64. The shipped i686 program runs in the same kind of 64-bit
+prefix under WOW64, with Wine's 32-bit side emulated (--wine-tree, laid out by scripts/setup-wow64): it
+must read the registry's 64-bit view and load its system DLLs from syswow64. Programs whose bitness
+does not matter to a scenario (the runners, the stand-in tool) come from --helper-build-dir, so that
+they run natively; the probes of bitness (the fatal stop, the planted DLL and its control) come from
+the launcher's own build.
 
 Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool,
 in the version variant it needs) and a deploy folder with the launcher and its patch files; runs the
@@ -9,7 +16,8 @@ the log file's exact bytes and what the tool received (command line and working 
 A few probes run other programs of tests/tools the same way: the negative control of the DLL-planting
 test (a bare-name load of version.dll does take a planted copy) and the fatal stop of a real process.
 
-Usage: run_e2e.py [--build-dir build/win64] [--filter TEXT] [--prefix DIR --keep-prefix] [--list]
+Usage: run_e2e.py [--build-dir build/win64] [--helper-build-dir DIR] [--wine-tree DIR] [--filter TEXT]
+                  [--prefix DIR --keep-prefix] [--list]
 Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed"; exit status 1 on failure.
 """
 
@@ -17,7 +25,9 @@ import argparse
 import dataclasses
 import re
 import shutil
+import struct
 import sys
+import threading
 import time
 from pathlib import Path
 from typing import Callable, Optional
@@ -25,7 +35,7 @@ from typing import Callable, Optional
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
-                         RegistryValue, WinePrefix)
+                         UNINSTALL_KEY_32, RegistryValue, WinePrefix)
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
@@ -66,7 +76,7 @@ MSG_NO_VERSION_DEFAULT = "[ERROR] Could not read kestrun.exe fileversion, defaul
 MSG_COULD_NOT_RUN = "[ERROR] kestrun.exe could not be run!"
 MSG_SUCCESS = "[INFO] kestrun.exe returned with ERROR_SUCCESS."
 ERROR_INVALID_DATA = 13
-ERROR_RESOURCE_TYPE_NOT_FOUND = 1812
+ERROR_RESOURCE_DATA_NOT_FOUND = 1812
 ERROR_SHARING_VIOLATION = 32
 STATUS_STACK_BUFFER_OVERRUN = 0xC0000409
 
@@ -84,10 +94,23 @@ def msg_tool_returned(tool, code):
     return f"[ERROR] {tool} returned {signed}"
 
 
-def log_bytes(lines):
-    """A new log file: the UTF-8 byte-order mark, then each message with LF stored as CR LF."""
+def log_bytes(lines, seed=None):
+    """The log file's bytes: each message with LF stored as CR LF, after the UTF-8 byte-order mark in a new
+    file, or appended to `seed` (an existing file's bytes) in its encoding: UTF-16LE after FF FE, else UTF-8."""
     text = "".join(line + "\n" for line in lines).replace("\n", "\r\n")
-    return BOM + text.encode("utf-8", "surrogatepass")
+    if seed and seed.startswith(b"\xff\xfe"):
+        return seed + text.encode("utf-16-le", "surrogatepass")
+    return (seed or BOM) + text.encode("utf-8", "surrogatepass")
+
+
+PE_I386 = 0x14C
+
+
+def pe_machine(path):
+    """The machine field of a PE file's header (0x14C for i686, 0x8664 for x86_64)."""
+    data = Path(path).read_bytes()[:4096]
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<H", data, offset + 4)[0]
 
 
 def patch_parameters(patch_path, script_folder=None):
@@ -113,6 +136,7 @@ class Scenario:
     expect_tool: Optional[tuple] = None
     registry: Optional[dict] = dataclasses.field(
         default_factory=lambda: {"InstallLocation": RegistryValue.string(INSTALL_LOCATION)})
+    registry_32: Optional[dict] = None  # the same key under Wow6432Node, where a 32-bit program looks by default
     install_dir: str = INSTALL_DIR
     tool: str = NO_VERSION
     tool_controls: dict = dataclasses.field(default_factory=dict)
@@ -124,6 +148,8 @@ class Scenario:
     cwd: Optional[str] = None  # the launcher's current folder (made if missing); None: C:\
     dll_overrides: Optional[str] = None  # added to WINEDLLOVERRIDES for this run, e.g. "version=n,b"
     wine_debug: Optional[str] = None  # WINEDEBUG for this run, e.g. "+loaddll" to see which DLLs load
+    # A log file that exists already under the name the launcher will choose (its bytes); None: none.
+    log_seed: Optional[bytes] = None
 
     @property
     def tool_path(self):
@@ -156,8 +182,8 @@ def legacy_patch_run(name, **fields):
                     expect_tool=(LEGACY_PARAMETERS, DEPLOY_DIR), **fields)
 
 
-def no_install_run(name, registry):
-    return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry)
+def no_install_run(name, registry, **fields):
+    return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry, **fields)
 
 
 def tool_exit_run(code):
@@ -310,6 +336,7 @@ FATAL_PROBE_DIR = "C:\\probe"
 FATAL_PROBE_FIRST_LINE = "[INFO] fatal stop probe: the guard is intact"
 FILETIME_UNIX_EPOCH = 116444736000000000  # 1970-01-01 in FILETIME ticks
 FATAL_STOP_LIFETIME_LIMIT_S = 10.0  # the whole probe, start-up included: generous for a loaded machine; a
+EMULATED_SLOWDOWN = 6  # both limits are stretched this much for a 32-bit probe whose Wine side is emulated
 # stop that waited for a click or a debugger would never end by itself (the run times out instead)
 FATAL_STOP_AFTER_LOG_LIMIT_S = 5.0  # from the log line's write to the process's end
 
@@ -331,7 +358,7 @@ def fatal_stop(suite):
     suite.touched.add(probe)
     shutil.copyfile(suite.tools_dir / "fatal_stop_probe.exe", probe / "fatal_stop_probe.exe")
     before = time.time()
-    run = suite.prefix.run_raw([str(suite.tools_dir / "timed_runner.exe"),
+    run = suite.prefix.run_raw([str(suite.helper_tools_dir / "timed_runner.exe"),
                                 join_windows(FATAL_PROBE_DIR, "fatal_stop_probe.exe")], timeout=RUN_TIMEOUT_S)
     after = time.time()
     if run.timed_out:
@@ -349,16 +376,17 @@ def fatal_stop(suite):
     outcome = Outcome(suite.prefix, exit_code, logs, [], run.stdout)
     problems += Suite.check_log(scenario, outcome, before, after)
 
+    slowdown = EMULATED_SLOWDOWN if suite.emulated else 1
     lifetime_s = (exited - created) / 1e7
-    if lifetime_s > FATAL_STOP_LIFETIME_LIMIT_S:
-        problems.append(f"the probe lived {lifetime_s:.3f} s, limit {FATAL_STOP_LIFETIME_LIMIT_S} s")
+    if lifetime_s > FATAL_STOP_LIFETIME_LIMIT_S * slowdown:
+        problems.append(f"the probe lived {lifetime_s:.3f} s, limit {FATAL_STOP_LIFETIME_LIMIT_S * slowdown} s")
     after_log_s = None
     if len(logs) == 1:
         written = logs[0].stat().st_mtime_ns // 100 + FILETIME_UNIX_EPOCH
         after_log_s = (exited - written) / 1e7
-        if after_log_s > FATAL_STOP_AFTER_LOG_LIMIT_S:
+        if after_log_s > FATAL_STOP_AFTER_LOG_LIMIT_S * slowdown:
             problems.append(f"the probe ended {after_log_s:.3f} s after its log line, "
-                            f"limit {FATAL_STOP_AFTER_LOG_LIMIT_S} s")
+                            f"limit {FATAL_STOP_AFTER_LOG_LIMIT_S * slowdown} s")
     suite.notes.append(f"probe lived {lifetime_s * 1000:.0f} ms (wall {elapsed_us / 1000:.0f} ms), ended "
                        + (f"{after_log_s * 1000:.0f} ms after its log line" if after_log_s is not None else
                           "without a log line to time"))
@@ -424,13 +452,13 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="tool without version resource: two error lines, then patch.rkv",
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
     scenarios.append(Scenario(
         name="tool without version resource and only patch.rkv.old: exit 2",
         deploy_files=("patch.rkv.old",), expect_exit=2,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_not_found(deploy_path("patch.rkv"))]))
 
     scenarios.append(Scenario(
@@ -446,7 +474,7 @@ def build_scenarios():
     scenarios.append(Scenario(
         name=f"tool without version resource exits with 0x{code:08X}: version lines, then its code",
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=code, tool_controls={"exit_code.txt": f"0x{code:X}"},
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), msg_tool_returned(TOOL, code)],
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
     scenarios.append(Scenario(
@@ -455,7 +483,7 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="tool that cannot be started, version unreadable: version lines, then exit 5", tool=TEXT_FILE,
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=5,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND), MSG_NO_VERSION_DEFAULT,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND), MSG_NO_VERSION_DEFAULT,
                     msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
 
     # The working folder loses its trailing backslash and is "E:"; a process started with the working folder
@@ -501,6 +529,19 @@ def build_scenarios():
         "C:\\ProgramData missing too: both folders are created", setup=remove_program_data,
         check=check_program_data_made, teardown=restore_program_data))
 
+    # The registry's views: a 32-bit program must ask for the 64-bit one, where a 64-bit installer writes.
+    decoy_dir = "C:\\Program Files (x86)\\Corvantis decoy"
+    scenarios.append(current_patch_run(
+        "InstallLocation in both registry views: the 64-bit view's folder is used",
+        registry_32={"InstallLocation": RegistryValue.string(decoy_dir)}))
+    scenarios.append(no_install_run("InstallLocation only under Wow6432Node: exit 3", None,
+                                    registry_32={"InstallLocation": RegistryValue.string(INSTALL_LOCATION)}))
+
+    # A log file of the same name exists already (a process id used again within the same second).
+    for seed, kind in ((b"\xff\xfe" + "[INFO] an earlier run\r\n".encode("utf-16-le"), "UTF-16LE: lines in UTF-16LE"),
+                       (BOM + b"[INFO] an earlier run\r\n", "UTF-8: no second byte-order mark")):
+        scenarios.append(current_patch_run(f"existing log file in {kind} appended", log_seed=seed))
+
     scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
                            planting_control))
     scenarios.append(legacy_patch_run(
@@ -526,12 +567,14 @@ class Outcome:
 
 
 class Suite:
-    def __init__(self, prefix, build_dir):
+    def __init__(self, prefix, build_dir, helper_build_dir=None):
         self.prefix = prefix
         self.build_dir = build_dir
-        self.tools_dir = build_dir / "tests" / "tools"
+        self.tools_dir = build_dir / "tests" / "tools"  # programs of the launcher's bitness
+        self.helper_tools_dir = (helper_build_dir or build_dir) / "tests" / "tools"
+        self.emulated = prefix.wine_tree is not None and pe_machine(build_dir / LAUNCHER_NAME) == PE_I386
         self.launcher = build_dir / LAUNCHER_NAME
-        self.runner = self.tools_dir / "exit_code_runner.exe"
+        self.runner = self.helper_tools_dir / "exit_code_runner.exe"
         self.planted_dll = self.tools_dir / "planted" / "version.dll"
         prefix.map_drive("d", prefix.root / "drive_d")
         prefix.map_drive("e", prefix.root / "drive_e")
@@ -540,10 +583,10 @@ class Suite:
 
     def tool_binary(self, variant):
         if variant == NO_VERSION:
-            return self.tools_dir / "stand_in_tool.exe"
+            return self.helper_tools_dir / "stand_in_tool.exe"
         if variant == SHORT_RECORD:
-            return self.tools_dir / "stand_in_tool_short_record.exe"
-        return self.tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
+            return self.helper_tools_dir / "stand_in_tool_short_record.exe"
+        return self.helper_tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
 
     def reset(self):
         """Removes what the last scenario left: its folders, the log folder, the drives' contents."""
@@ -581,7 +624,7 @@ class Suite:
         self.reset()
         if isinstance(scenario, Probe):
             return scenario.run(self)
-        self.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
+        self.prefix.set_machine_keys({UNINSTALL_KEY: scenario.registry, UNINSTALL_KEY_32: scenario.registry_32})
         try:
             self.lay_out(scenario)
             return self.run_launcher(scenario)
@@ -600,15 +643,20 @@ class Suite:
             env["WINEDEBUG"] = scenario.wine_debug
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
-        run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
+        seeds = {}
+        if scenario.log_seed is None:
+            run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
+        else:
+            run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
         after = time.time()
 
         exit_code = None
         match = re.search(r"^0x([0-9A-Fa-f]{8}) (\d+) (-?\d+)$", run.stdout, re.MULTILINE)
         if match:
             exit_code = int(match.group(1), 16)
-        outcome = Outcome(self.prefix, exit_code, self.read_logs(), self.read_records(scenario), run.stdout,
-                          run.stderr)
+        # Seeded files the launcher left alone are no log of this run.
+        logs = [log for log in self.read_logs() if log not in seeds or log.read_bytes() != seeds[log]]
+        outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
 
         problems = []
         if run.timed_out:
@@ -623,6 +671,35 @@ class Suite:
         if scenario.check:
             problems += scenario.check(outcome)
         return problems
+
+    def run_with_seeded_log(self, scenario, args, cwd, env):
+        """Runs with the launcher held before its first instruction, while a file with the seed's bytes is
+        put under every name it can choose: its process id, and each second it may start in."""
+        hold = self.prefix.host_path("C:\\runner hold\\pid.txt")
+        hold.parent.mkdir(parents=True, exist_ok=True)
+        self.touched.add(hold.parent)
+        result = {}
+        thread = threading.Thread(target=lambda: result.update(run=self.prefix.run_raw(
+            args, timeout=RUN_TIMEOUT_S, cwd=cwd, env=dict(env, RUNNER_HOLD="C:\\runner hold\\pid.txt"))))
+        thread.start()
+        seeds = {}
+        deadline = time.monotonic() + RUN_TIMEOUT_S
+        pid_text = ""
+        while thread.is_alive() and not pid_text and time.monotonic() < deadline:
+            time.sleep(0.02)
+            pid_text = hold.read_text().strip() if hold.exists() else ""
+        if pid_text:
+            pid = int(pid_text)
+            folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
+            folder.mkdir(parents=True, exist_ok=True)
+            now = int(time.time())
+            for second in range(now - 1, now + RUN_TIMEOUT_S):
+                path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
+                path.write_bytes(scenario.log_seed)
+                seeds[path] = scenario.log_seed
+            hold.with_name(hold.name + ".go").write_bytes(b"")
+        thread.join()
+        return result["run"], seeds
 
     def read_logs(self):
         folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
@@ -653,6 +730,7 @@ class Suite:
 
     @staticmethod
     def check_log(scenario, outcome, before, after):
+        """The one log file of the run: its name's time within the run and its exact bytes."""
         if scenario.expect_log is None:
             files = [f for f in outcome.log_files if f.suffix == ".txt"]
             return [f"unexpected log files {[f.name for f in files]}"] if files else []
@@ -665,7 +743,7 @@ class Suite:
             problems.append(f"log file name {log.name!r}")
         elif not int(before) - 1 <= int(match.group(1)) <= int(after) + 1:
             problems.append(f"log file time {match.group(1)} outside the run ({int(before)}..{int(after)})")
-        expected = log_bytes(scenario.expect_log)
+        expected = log_bytes(scenario.expect_log, scenario.log_seed)
         actual = log.read_bytes()
         if actual != expected:
             problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
@@ -728,7 +806,12 @@ def harness_checks(suite):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64",
+                        help="the launcher's build; its tests/tools give the programs of the launcher's bitness")
+    parser.add_argument("--helper-build-dir", type=Path,
+                        help="build whose runners and stand-in tools are used (default: --build-dir)")
+    parser.add_argument("--wine-tree", type=Path,
+                        help="Wine laid out by scripts/setup-wow64, to run an i686 launcher under WOW64")
     parser.add_argument("--launcher", type=Path, help="launcher to test instead of BUILD_DIR/" + LAUNCHER_NAME)
     parser.add_argument("--filter", default="", help="run only scenarios whose name contains this text")
     parser.add_argument("--prefix", type=Path, help="use (and boot, if new) this Wine prefix")
@@ -738,7 +821,7 @@ def main():
 
     # Scenarios that share the registry's contents run together: each change restarts the Wine server.
     scenarios = [s for s in build_scenarios() if args.filter in s.name]
-    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr(s.registry))
+    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr((s.registry, s.registry_32)))
     if args.list:
         for scenario in scenarios:
             print(scenario.name)
@@ -746,14 +829,17 @@ def main():
 
     passed = failed = 0
     started = time.monotonic()
-    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None)
+    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None, wine_tree=args.wine_tree)
     try:
         if not (prefix.root / "system.reg").exists():
             prefix.boot()
         else:
             prefix.start_server()
         print(f"wine prefix ready in {time.monotonic() - started:.1f} s: {prefix.root}", flush=True)
-        suite = Suite(prefix, args.build_dir.resolve())
+        print(f"launcher: {args.launcher or args.build_dir / LAUNCHER_NAME}"
+              + (" (i686, under WOW64 with Wine's 32-bit side emulated)" if args.wine_tree else ""), flush=True)
+        suite = Suite(prefix, args.build_dir.resolve(),
+                      args.helper_build_dir.resolve() if args.helper_build_dir else None)
         if args.launcher:
             suite.launcher = args.launcher.resolve()
 

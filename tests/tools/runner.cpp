@@ -12,6 +12,10 @@
 // can be set against other time stamps such as a file's. The runner exits with 0 on success, 2
 // when no command was given and 1 when the child could not be started or awaited (a message then
 // goes to stderr).
+//
+// With RUNNER_HOLD=<file> in the environment the child is created suspended, its process id is
+// written to <file>, and it runs only once <file>.go exists (at most 60 s later): a test can prepare
+// what depends on the id, such as a log file of the name the child will choose.
 
 #include <windows.h>
 
@@ -58,6 +62,35 @@ const wchar_t* AfterProgramName(const wchar_t* p) {
     return p;
 }
 
+/// Writes the suspended child's id to the hold file and waits for the go file; false on failure.
+bool HoldUntilReleased(const wchar_t* holdFile, DWORD processId) {
+    char text[16];
+    const int length = std::snprintf(text, sizeof(text), "%lu", static_cast<unsigned long>(processId));
+    HANDLE file = CreateFileW(holdFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    const bool wrote = file != INVALID_HANDLE_VALUE && WriteFile(file, text, length, &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    if (!wrote) {
+        return false;
+    }
+    wchar_t goFile[MAX_PATH + 4];
+    if (lstrlenW(holdFile) >= MAX_PATH) {
+        return false;
+    }
+    lstrcpyW(goFile, holdFile);
+    lstrcatW(goFile, L".go");
+    for (int waited = 0; waited < 6000; ++waited) {
+        if (GetFileAttributesW(goFile) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(10);
+    }
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+}
+
 unsigned long long Ticks(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
@@ -87,8 +120,19 @@ int wmain(int, wchar_t**) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child{};
     QueryPerformanceCounter(&started);
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+    wchar_t holdFile[MAX_PATH];
+    const DWORD holdLength = GetEnvironmentVariableW(L"RUNNER_HOLD", holdFile, MAX_PATH);
+    const bool hold = holdLength > 0 && holdLength < MAX_PATH;
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, hold ? CREATE_SUSPENDED : 0, nullptr, nullptr,
+                        &startup, &child)) {
         return Fail("CreateProcessW");
+    }
+    if (hold) {
+        if (!HoldUntilReleased(holdFile, child.dwProcessId)) {
+            TerminateProcess(child.hProcess, 1);
+            return Fail("holding the child");
+        }
+        ResumeThread(child.hThread);
     }
     CloseHandle(child.hThread);
     if (WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0) {
