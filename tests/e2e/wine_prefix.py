@@ -73,6 +73,7 @@ class WinePrefix:
 
     def __init__(self, root=None, keep=False, wine_tree=None):
         if wine_tree:
+            wine_tree = Path(wine_tree).resolve()
             self.loader = str(Path(wine_tree) / "lib" / "wine" / "wine64")
             self.wineserver = str(Path(wine_tree) / "lib" / "wine" / "wineserver")
         else:
