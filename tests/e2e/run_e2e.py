@@ -538,9 +538,10 @@ def build_scenarios():
                                     registry_32={"InstallLocation": RegistryValue.string(INSTALL_LOCATION)}))
 
     # A log file of the same name exists already (a process id used again within the same second).
-    for seed, kind in ((b"\xff\xfe" + "[INFO] an earlier run\r\n".encode("utf-16-le"), "UTF-16LE: lines in UTF-16LE"),
-                       (BOM + b"[INFO] an earlier run\r\n", "UTF-8: no second byte-order mark")):
-        scenarios.append(current_patch_run(f"existing log file in {kind} appended", log_seed=seed))
+    earlier = "[INFO] an earlier run\r\n"
+    for seed, kind in ((b"\xff\xfe" + earlier.encode("utf-16-le"), "UTF-16LE: new lines appended in UTF-16LE"),
+                       (BOM + earlier.encode(), "UTF-8: new lines appended, no second byte-order mark")):
+        scenarios.append(current_patch_run(f"existing log file in {kind}", log_seed=seed))
 
     scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
                            planting_control))
