@@ -258,6 +258,38 @@ def check_program_data_made(outcome):
     return [] if children == ["Velmor"] else [f"C:\\ProgramData holds {children}, expected only Velmor"]
 
 
+# ---- the common application-data folder elsewhere ----------------------------------------------------------------
+
+SHELL_FOLDERS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+MOVED_APP_DATA = "E:\\App Data"  # on a drive that reset() empties
+
+
+def set_common_app_data(suite, folder):
+    """Sets the common application-data folder in both registry views: under WOW64 the 32-bit shell32 reads
+    the folder from Wow6432Node, the 64-bit one from the 64-bit view."""
+    for view in ("/reg:64", "/reg:32"):
+        run = suite.prefix.run_raw(["reg", "add", SHELL_FOLDERS_KEY, "/v", "Common AppData", "/t", "REG_EXPAND_SZ",
+                                    "/d", folder, "/f", view], timeout=RUN_TIMEOUT_S)
+        if run.returncode != 0:
+            raise RuntimeError(f"reg add {view} failed: {run.stdout!r} {run.stderr[-300:]!r}")
+
+
+def move_common_app_data(suite):
+    """The folder exists (the shell reports a missing one as a failure) and holds no Velmor yet."""
+    suite.prefix.host_path(MOVED_APP_DATA).mkdir(parents=True, exist_ok=True)
+    set_common_app_data(suite, MOVED_APP_DATA)
+
+
+def check_log_in_moved_app_data(outcome):
+    folder = outcome.prefix.host_path(MOVED_APP_DATA + "\\Velmor")
+    logs = sorted(folder.iterdir()) if folder.is_dir() else []
+    expected = log_bytes([msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS])
+    if len(logs) != 1 or logs[0].read_bytes() != expected:
+        return [f"expected one log in {MOVED_APP_DATA}\\Velmor with {expected!r}, found "
+                + repr({log.name: log.read_bytes() for log in logs})]
+    return []
+
+
 # ---- DLL planting ---------------------------------------------------------------------------------------------
 
 # Wine's default order takes its builtin version.dll even when a file of that name is found first; native
@@ -525,6 +557,10 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="log folder blocked by a file and no installation: no log, exit 3", registry=None, expect_exit=3,
         expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file))
+    scenarios.append(Scenario(
+        name="common application-data folder moved: the log goes there", expect_exit=0, expect_log=None,
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=move_common_app_data,
+        check=check_log_in_moved_app_data, teardown=lambda suite: set_common_app_data(suite, "%ProgramData%")))
     scenarios.append(current_patch_run(
         "C:\\ProgramData missing too: both folders are created", setup=remove_program_data,
         check=check_program_data_made, teardown=restore_program_data))
