@@ -576,8 +576,9 @@ def build_scenarios():
     # A log file of the same name exists already (a process id used again within the same second).
     earlier = "[INFO] an earlier run\r\n"
     for seed, kind in ((b"\xff\xfe" + earlier.encode("utf-16-le"), "UTF-16LE: new lines appended in UTF-16LE"),
-                       (BOM + earlier.encode(), "UTF-8: new lines appended, no second byte-order mark")):
-        scenarios.append(current_patch_run(f"existing log file in {kind}", log_seed=seed))
+                       (BOM + earlier.encode(), "UTF-8: new lines appended, no second byte-order mark"),
+                       (b"", "empty: it gets the byte-order mark")):
+        scenarios.append(current_patch_run(f"existing log file, {kind}", log_seed=seed))
 
     scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
                            planting_control))
