@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Runs the x86_64 launcher for real under Wine on a demo installation and shows what happened.
+"""Runs a launcher build for real under Wine on a demo installation and shows what happened.
 
-Called by scripts/demo after the win64 build. A private Wine prefix gets a registered demo installation
-(InstallLocation = C:\\Program Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool
-that records what it receives) and a deploy folder C:\\deploy with Orvane.Launcher.exe and patch.rkv.
+Called by scripts/demo after the builds: the shipped i686 program under WOW64 (--wine-tree), or the x86_64
+twin. A private 64-bit Wine prefix gets a registered demo installation (InstallLocation = C:\\Program
+Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool that records what it receives),
+a decoy InstallLocation under Wow6432Node, and a deploy folder C:\\deploy with Orvane.Launcher.exe and
+patch.rkv.
 """
 
 import argparse
@@ -15,9 +17,10 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix  # noqa: E402
+from wine_prefix import UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix  # noqa: E402
 
 INSTALL_LOCATION = "C:\\Program Files\\Corvantis Demo\\"
+DECOY_LOCATION = "C:\\Program Files (x86)\\Decoy\\"
 TOOL = INSTALL_LOCATION + "installer\\kestrun.exe"
 DEPLOY = "C:\\deploy"
 LAUNCHER = DEPLOY + "\\Orvane.Launcher.exe"
@@ -45,7 +48,9 @@ def signed(code):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64", help="the launcher's build")
+    parser.add_argument("--helper-build-dir", type=Path, help="build of the runner and the stand-in tool")
+    parser.add_argument("--wine-tree", type=Path, help="Wine laid out by scripts/setup-wow64 (i686 launcher)")
     parser.add_argument("--legacy", action="store_true",
                         help="install a legacy tool (6.0.2.999) and put patch.rkv.old beside the launcher too")
     parser.add_argument("--tool-exit-code", default="0", help="exit code of the stand-in tool (decimal or 0x hex)")
@@ -54,27 +59,29 @@ def main():
     args = parser.parse_args()
 
     build = args.build_dir.resolve()
-    tools = build / "tests" / "tools"
+    tools = (args.helper_build_dir or build).resolve() / "tests" / "tools"
     launcher = build / "Orvane.Launcher.exe"
     runner = tools / "exit_code_runner.exe"
     variant = "stand_in_tool_6_0_2_999.exe" if args.legacy else "stand_in_tool_7_0_1_0.exe"
     for needed in (launcher, runner, tools / variant):
         if not needed.exists():
-            print(f"missing {needed}: build the win64 preset first", file=sys.stderr)
+            print(f"missing {needed}: build the presets first", file=sys.stderr)
             return 1
 
-    prefix = WinePrefix(keep=args.keep)
+    prefix = WinePrefix(keep=args.keep, wine_tree=args.wine_tree)
     try:
         print(f"Booting a private Wine prefix in {prefix.root} ...", flush=True)
         prefix.boot()
 
+        # The decoy is where a 32-bit program that forgot the 64-bit view would look.
+        decoy = {"InstallLocation": RegistryValue.string(DECOY_LOCATION)}
         if args.no_install:
-            prefix.set_machine_values(UNINSTALL_KEY, None)
+            prefix.set_machine_keys({UNINSTALL_KEY: None, UNINSTALL_KEY_32: decoy})
         else:
-            prefix.set_machine_values(UNINSTALL_KEY, {
+            prefix.set_machine_keys({UNINSTALL_KEY: {
                 "DisplayName": RegistryValue.string("Corvantis Demo"),
                 "InstallLocation": RegistryValue.string(INSTALL_LOCATION),
-            })
+            }, UNINSTALL_KEY_32: decoy})
         tool = prefix.host_path(TOOL)
         tool.parent.mkdir(parents=True)
         shutil.copyfile(tools / variant, tool)
@@ -88,11 +95,18 @@ def main():
             (deploy / name).write_bytes(b"demo patch\r\n")
 
         print()
-        if args.no_install:
-            print("Registry:       no installation registered")
+        if args.wine_tree:
+            print("Program:        build/win32/Orvane.Launcher.exe, the shipped 32-bit file, under WOW64 in a 64-bit")
+            print("                prefix (Wine's 32-bit side is emulated by qemu here, so a run takes a moment)")
         else:
-            print(f"Registry:       HKLM\\{UNINSTALL_KEY}")
+            print("Program:        build/win64/Orvane.Launcher.exe, the x86_64 twin")
+        if args.no_install:
+            print("Registry:       no installation registered in the 64-bit view")
+        else:
+            print(f"Registry:       HKLM\\{UNINSTALL_KEY}  (64-bit view)")
             print(f"                InstallLocation = {INSTALL_LOCATION}")
+        print(f"Decoy:          HKLM\\{UNINSTALL_KEY_32}")
+        print(f"                InstallLocation = {DECOY_LOCATION}  (must be ignored)")
         print(f"Patch tool:     {TOOL}  (stand-in, file version {variant[14:-4].replace('_', '.')}, "
               f"exits with {args.tool_exit_code})")
         print(f"Deploy folder:  {DEPLOY}  (Orvane.Launcher.exe, {', '.join(patch_files)})")
@@ -108,6 +122,12 @@ def main():
         velmor = prefix.host_path("C:\\ProgramData\\Velmor")
         logs = sorted(velmor.glob("*.txt")) if velmor.is_dir() else []
         log_text = logs[-1].read_bytes().decode("utf-8-sig", "replace") if logs else ""
+        if DECOY_LOCATION in log_text:
+            view = "the Wow6432Node decoy was read: the 64-bit view was NOT used"
+        elif INSTALL_LOCATION in log_text:
+            view = "the 64-bit view was read, the Wow6432Node decoy ignored"
+        else:
+            view = "neither folder was logged"
 
         print(f"\nExit code:      {code} (0x{code:08X}, signed {signed(code)}): {meaning(code, log_text)}")
         if logs:
@@ -121,6 +141,7 @@ def main():
                     print("  | " + line.replace("\t", "<TAB>"))
         else:
             print("Log file:       none written")
+        print(f"Registry view:  {view}")
 
         record_file = tool.parent / "stand_in_record.txt"
         if record_file.exists():

@@ -5,7 +5,7 @@ ORVANE_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Everything the builds, the tests and the demo need, as Debian package names.
 ORVANE_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 python3-pefile
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64 python3-pefile
   valgrind clang-tidy clang-format libclang-rt-14-dev icoutils osslsigncode openssl
 )
 

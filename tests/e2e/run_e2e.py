@@ -1,5 +1,12 @@
 #!/usr/bin/env python3
-"""End-to-end scenarios: the x86_64 launcher, run for real under Wine against a stand-in patch tool.
+"""End-to-end scenarios: a launcher build, run for real under Wine against a stand-in patch tool.
+
+The x86_64 twin runs on the system's wine64. The shipped i686 program runs in the same kind of 64-bit
+prefix under WOW64, with Wine's 32-bit side emulated (--wine-tree, laid out by scripts/setup-wow64): it
+must read the registry's 64-bit view and load its system DLLs from syswow64. Programs whose bitness
+does not matter to a scenario (the runners, the stand-in tool) come from --helper-build-dir, so that
+they run natively; the probes of bitness (the fatal stop, the planted DLL and its control) come from
+the launcher's own build.
 
 Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool,
 in the version variant it needs) and a deploy folder with the launcher and its patch files; runs the
@@ -9,7 +16,8 @@ the log file's exact bytes and what the tool received (command line and working 
 A few probes run other programs of tests/tools the same way: the negative control of the DLL-planting
 test (a bare-name load of version.dll does take a planted copy) and the fatal stop of a real process.
 
-Usage: run_e2e.py [--build-dir build/win64] [--filter TEXT] [--prefix DIR --keep-prefix] [--list]
+Usage: run_e2e.py [--build-dir build/win64] [--helper-build-dir DIR] [--wine-tree DIR] [--filter TEXT]
+                  [--prefix DIR --keep-prefix] [--list]
 Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed"; exit status 1 on failure.
 """
 
@@ -18,6 +26,7 @@ import dataclasses
 import os
 import re
 import shutil
+import struct
 import sys
 import threading
 import time
@@ -27,7 +36,7 @@ from typing import Callable, Optional
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
-                         RegistryValue, WinePrefix)
+                         UNINSTALL_KEY_32, RegistryValue, WinePrefix)
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
@@ -68,7 +77,7 @@ MSG_NO_VERSION_DEFAULT = "[ERROR] Could not read kestrun.exe fileversion, defaul
 MSG_COULD_NOT_RUN = "[ERROR] kestrun.exe could not be run!"
 MSG_SUCCESS = "[INFO] kestrun.exe returned with ERROR_SUCCESS."
 ERROR_INVALID_DATA = 13
-ERROR_RESOURCE_TYPE_NOT_FOUND = 1812
+ERROR_RESOURCE_DATA_NOT_FOUND = 1812
 ERROR_SHARING_VIOLATION = 32
 STATUS_STACK_BUFFER_OVERRUN = 0xC0000409
 
@@ -86,10 +95,23 @@ def msg_tool_returned(tool, code):
     return f"[ERROR] {tool} returned {signed}"
 
 
-def log_bytes(lines):
-    """A new log file: the UTF-8 byte-order mark, then each message with LF stored as CR LF."""
+def log_bytes(lines, seed=None):
+    """The log file's bytes: each message with LF stored as CR LF, after the UTF-8 byte-order mark in a new
+    file, or appended to `seed` (an existing file's bytes) in its encoding: UTF-16LE after FF FE, else UTF-8."""
     text = "".join(line + "\n" for line in lines).replace("\n", "\r\n")
-    return BOM + text.encode("utf-8", "surrogatepass")
+    if seed and seed.startswith(b"\xff\xfe"):
+        return seed + text.encode("utf-16-le", "surrogatepass")
+    return (seed or BOM) + text.encode("utf-8", "surrogatepass")
+
+
+PE_I386 = 0x14C
+
+
+def pe_machine(path):
+    """The machine field of a PE file's header (0x14C for i686, 0x8664 for x86_64)."""
+    data = Path(path).read_bytes()[:4096]
+    offset = struct.unpack_from("<I", data, 0x3C)[0]
+    return struct.unpack_from("<H", data, offset + 4)[0]
 
 
 def patch_parameters(patch_path, script_folder=None):
@@ -115,6 +137,7 @@ class Scenario:
     expect_tool: Optional[tuple] = None
     registry: Optional[dict] = dataclasses.field(
         default_factory=lambda: {"InstallLocation": RegistryValue.string(INSTALL_LOCATION)})
+    registry_32: Optional[dict] = None  # the same key under Wow6432Node, where a 32-bit program looks by default
     install_dir: str = INSTALL_DIR
     tool: str = NO_VERSION
     tool_controls: dict = dataclasses.field(default_factory=dict)
@@ -126,6 +149,10 @@ class Scenario:
     cwd: Optional[str] = None  # the launcher's current folder (made if missing); None: C:\
     dll_overrides: Optional[str] = None  # added to WINEDLLOVERRIDES for this run, e.g. "version=n,b"
     wine_debug: Optional[str] = None  # WINEDEBUG for this run, e.g. "+loaddll" to see which DLLs load
+    # A log file that exists already under the name the launcher will choose (its bytes); None: none.
+    log_seed: Optional[bytes] = None
+    # With log_seed: every such name is a hard link to this one file (made with the seed's bytes), not a copy.
+    log_link: Optional[str] = None
 
     @property
     def tool_path(self):
@@ -158,8 +185,8 @@ def legacy_patch_run(name, **fields):
                     expect_tool=(LEGACY_PARAMETERS, DEPLOY_DIR), **fields)
 
 
-def no_install_run(name, registry):
-    return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry)
+def no_install_run(name, registry, **fields):
+    return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry, **fields)
 
 
 def tool_exit_run(code):
@@ -232,6 +259,38 @@ def check_program_data_made(outcome):
         return ["C:\\ProgramData was not created"]
     children = sorted(child.name for child in folder.iterdir())
     return [] if children == ["Velmor"] else [f"C:\\ProgramData holds {children}, expected only Velmor"]
+
+
+# ---- the common application-data folder elsewhere ----------------------------------------------------------------
+
+SHELL_FOLDERS_KEY = r"HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+MOVED_APP_DATA = "E:\\App Data"  # on a drive that reset() empties
+
+
+def set_common_app_data(suite, folder):
+    """Sets the common application-data folder in both registry views: under WOW64 the 32-bit shell32 reads
+    the folder from Wow6432Node, the 64-bit one from the 64-bit view."""
+    for view in ("/reg:64", "/reg:32"):
+        run = suite.prefix.run_raw(["reg", "add", SHELL_FOLDERS_KEY, "/v", "Common AppData", "/t", "REG_EXPAND_SZ",
+                                    "/d", folder, "/f", view], timeout=RUN_TIMEOUT_S)
+        if run.returncode != 0:
+            raise RuntimeError(f"reg add {view} failed: {run.stdout!r} {run.stderr[-300:]!r}")
+
+
+def move_common_app_data(suite):
+    """The folder exists (the shell reports a missing one as a failure) and holds no Velmor yet."""
+    suite.prefix.host_path(MOVED_APP_DATA).mkdir(parents=True, exist_ok=True)
+    set_common_app_data(suite, MOVED_APP_DATA)
+
+
+def check_log_in_moved_app_data(outcome):
+    folder = outcome.prefix.host_path(MOVED_APP_DATA + "\\Velmor")
+    logs = sorted(folder.iterdir()) if folder.is_dir() else []
+    expected = log_bytes([msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS])
+    if len(logs) != 1 or logs[0].read_bytes() != expected:
+        return [f"expected one log in {MOVED_APP_DATA}\\Velmor with {expected!r}, found "
+                + repr({log.name: log.read_bytes() for log in logs})]
+    return []
 
 
 # ---- DLL planting ---------------------------------------------------------------------------------------------
@@ -312,6 +371,7 @@ FATAL_PROBE_DIR = "C:\\probe"
 FATAL_PROBE_FIRST_LINE = "[INFO] fatal stop probe: the guard is intact"
 FILETIME_UNIX_EPOCH = 116444736000000000  # 1970-01-01 in FILETIME ticks
 FATAL_STOP_LIFETIME_LIMIT_S = 10.0  # the whole probe, start-up included: generous for a loaded machine; a
+EMULATED_SLOWDOWN = 6  # both limits are stretched this much for a 32-bit probe whose Wine side is emulated
 # stop that waited for a click or a debugger would never end by itself (the run times out instead)
 FATAL_STOP_AFTER_LOG_LIMIT_S = 5.0  # from the log line's write to the process's end
 
@@ -333,7 +393,7 @@ def fatal_stop(suite):
     suite.touched.add(probe)
     shutil.copyfile(suite.tools_dir / "fatal_stop_probe.exe", probe / "fatal_stop_probe.exe")
     before = time.time()
-    run = suite.prefix.run_raw([str(suite.tools_dir / "timed_runner.exe"),
+    run = suite.prefix.run_raw([str(suite.helper_tools_dir / "timed_runner.exe"),
                                 join_windows(FATAL_PROBE_DIR, "fatal_stop_probe.exe")], timeout=RUN_TIMEOUT_S)
     after = time.time()
     if run.timed_out:
@@ -351,16 +411,17 @@ def fatal_stop(suite):
     outcome = Outcome(suite.prefix, exit_code, logs, [], run.stdout)
     problems += Suite.check_log(scenario, outcome, before, after)
 
+    slowdown = EMULATED_SLOWDOWN if suite.emulated else 1
     lifetime_s = (exited - created) / 1e7
-    if lifetime_s > FATAL_STOP_LIFETIME_LIMIT_S:
-        problems.append(f"the probe lived {lifetime_s:.3f} s, limit {FATAL_STOP_LIFETIME_LIMIT_S} s")
+    if lifetime_s > FATAL_STOP_LIFETIME_LIMIT_S * slowdown:
+        problems.append(f"the probe lived {lifetime_s:.3f} s, limit {FATAL_STOP_LIFETIME_LIMIT_S * slowdown} s")
     after_log_s = None
     if len(logs) == 1:
         written = logs[0].stat().st_mtime_ns // 100 + FILETIME_UNIX_EPOCH
         after_log_s = (exited - written) / 1e7
-        if after_log_s > FATAL_STOP_AFTER_LOG_LIMIT_S:
+        if after_log_s > FATAL_STOP_AFTER_LOG_LIMIT_S * slowdown:
             problems.append(f"the probe ended {after_log_s:.3f} s after its log line, "
-                            f"limit {FATAL_STOP_AFTER_LOG_LIMIT_S} s")
+                            f"limit {FATAL_STOP_AFTER_LOG_LIMIT_S * slowdown} s")
     suite.notes.append(f"probe lived {lifetime_s * 1000:.0f} ms (wall {elapsed_us / 1000:.0f} ms), ended "
                        + (f"{after_log_s * 1000:.0f} ms after its log line" if after_log_s is not None else
                           "without a log line to time"))
@@ -369,67 +430,14 @@ def fatal_stop(suite):
 
 # ---- a hard link planted at the log's predicted name ----------------------------------------------------------
 
-HANDOVER_DIR = "C:\\handover"
 LINK_TARGET = "C:\\windows\\planted_target.ini"
 LINK_TARGET_BYTES = b"[settings]\r\nkeep=this\r\n"
 LINKED_TOOL_EXIT = 0x2A
-LINK_SECONDS_BEFORE, LINK_SECONDS_AFTER = 5, 120  # names planted around the start: the clock decides which one
 
 
-def planted_hard_link(suite):
-    """A user who plants the launcher's log name as a hard link to another file must not get that file
-    written: the launcher runs without a log and still ends with the tool's code."""
-    scenario = Scenario(name="planted hard link", expect_exit=LINKED_TOOL_EXIT, expect_log=None,
-                        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
-                        tool_controls={"exit_code.txt": f"0x{LINKED_TOOL_EXIT:X}"})
-    suite.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
-    suite.lay_out(scenario)
-    target = suite.prefix.host_path(LINK_TARGET)
-    target.write_bytes(LINK_TARGET_BYTES)
-    suite.touched.add(target)
-    handover = suite.prefix.host_path(HANDOVER_DIR)
-    handover.mkdir(parents=True, exist_ok=True)
-    suite.touched.add(handover)
-    velmor = suite.prefix.host_path("C:\\ProgramData\\Velmor")
-    velmor.mkdir(parents=True, exist_ok=True)
-
-    runs = []
-    runner = threading.Thread(target=lambda: runs.append(suite.prefix.run_raw(
-        [str(suite.tools_dir / "suspended_runner.exe"), HANDOVER_DIR, join_windows(DEPLOY_DIR, LAUNCHER_NAME)],
-        timeout=RUN_TIMEOUT_S)))
-    runner.start()
-    pid_file = handover / "pid.txt"
-    deadline = time.monotonic() + RUN_TIMEOUT_S
-    while not (pid_file.exists() and pid_file.read_text().strip()) and runner.is_alive() \
-            and time.monotonic() < deadline:
-        time.sleep(0.02)
-    problems = []
-    planted = set()
-    if pid_file.exists() and pid_file.read_text().strip():
-        pid = int(pid_file.read_text())
-        now = int(time.time())
-        for second in range(now - LINK_SECONDS_BEFORE, now + LINK_SECONDS_AFTER):
-            name = f"Orvane.Launcher-{second}-{pid}.txt"
-            os.link(target, velmor / name)
-            planted.add(name)
-    else:
-        problems.append("the suspended runner reported no process id")
-    (handover / "go.txt").write_bytes(b"")
-    runner.join()
-    run = runs[0]
-    match = re.search(r"^0x([0-9A-Fa-f]{8}) ", run.stdout, re.MULTILINE)
-    exit_code = int(match.group(1), 16) if match else None
-    if exit_code != LINKED_TOOL_EXIT:
-        problems.append(f"exit code {exit_code!r}, expected 0x{LINKED_TOOL_EXIT:X}: {run.stdout!r} "
-                        f"{run.stderr.strip()[-300:]!r}")
-    if target.read_bytes() != LINK_TARGET_BYTES:
-        problems.append(f"the linked file was written: {target.read_bytes()!r}")
-    left = {path.name for path in velmor.iterdir()}
-    if left != planted:
-        problems.append(f"log folder holds {sorted(left - planted)} beside the planted names")
-    problems += Suite.check_tool(scenario, Outcome(suite.prefix, exit_code, [], suite.read_records(scenario),
-                                                   run.stdout))
-    return problems
+def check_link_target_untouched(outcome):
+    target = outcome.prefix.host_path(LINK_TARGET)
+    return [] if target.read_bytes() == LINK_TARGET_BYTES else [f"the linked file was written: {target.read_bytes()!r}"]
 
 
 @dataclasses.dataclass
@@ -491,13 +499,13 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="tool without version resource: two error lines, then patch.rkv",
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=0,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
     scenarios.append(Scenario(
         name="tool without version resource and only patch.rkv.old: exit 2",
         deploy_files=("patch.rkv.old",), expect_exit=2,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_not_found(deploy_path("patch.rkv"))]))
 
     scenarios.append(Scenario(
@@ -513,7 +521,7 @@ def build_scenarios():
     scenarios.append(Scenario(
         name=f"tool without version resource exits with 0x{code:08X}: version lines, then its code",
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=code, tool_controls={"exit_code.txt": f"0x{code:X}"},
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND),
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), msg_tool_returned(TOOL, code)],
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
     scenarios.append(Scenario(
@@ -522,7 +530,7 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="tool that cannot be started, version unreadable: version lines, then exit 5", tool=TEXT_FILE,
         deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=5,
-        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_TYPE_NOT_FOUND), MSG_NO_VERSION_DEFAULT,
+        expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND), MSG_NO_VERSION_DEFAULT,
                     msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_COULD_NOT_RUN]))
 
     # The working folder loses its trailing backslash and is "E:"; a process started with the working folder
@@ -564,9 +572,28 @@ def build_scenarios():
     scenarios.append(Scenario(
         name="log folder blocked by a file and no installation: no log, exit 3", registry=None, expect_exit=3,
         expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file))
+    scenarios.append(Scenario(
+        name="common application-data folder moved: the log goes there", expect_exit=0, expect_log=None,
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=move_common_app_data,
+        check=check_log_in_moved_app_data, teardown=lambda suite: set_common_app_data(suite, "%ProgramData%")))
     scenarios.append(current_patch_run(
         "C:\\ProgramData missing too: both folders are created", setup=remove_program_data,
         check=check_program_data_made, teardown=restore_program_data))
+
+    # The registry's views: a 32-bit program must ask for the 64-bit one, where a 64-bit installer writes.
+    decoy_dir = "C:\\Program Files (x86)\\Corvantis decoy"
+    scenarios.append(current_patch_run(
+        "InstallLocation in both registry views: the 64-bit view's folder is used",
+        registry_32={"InstallLocation": RegistryValue.string(decoy_dir)}))
+    scenarios.append(no_install_run("InstallLocation only under Wow6432Node: exit 3", None,
+                                    registry_32={"InstallLocation": RegistryValue.string(INSTALL_LOCATION)}))
+
+    # A log file of the same name exists already (a process id used again within the same second).
+    earlier = "[INFO] an earlier run\r\n"
+    for seed, kind in ((b"\xff\xfe" + earlier.encode("utf-16-le"), "UTF-16LE: new lines appended in UTF-16LE"),
+                       (BOM + earlier.encode(), "UTF-8: new lines appended, no second byte-order mark"),
+                       (b"", "empty: it gets the byte-order mark")):
+        scenarios.append(current_patch_run(f"existing log file, {kind}", log_seed=seed))
 
     scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
                            planting_control))
@@ -577,8 +604,12 @@ def build_scenarios():
 
     scenarios.append(Probe("fatal stop: a broken guard ends a real process at once with 0xC0000409, "
                            "the log keeps its one line", fatal_stop))
-    scenarios.append(Probe("hard link planted at the log's name: the linked file is untouched, the run ends "
-                           "with the tool's code", planted_hard_link))
+    # A user planted every name the launcher may choose as a hard link to a file of the machine's.
+    scenarios.append(Scenario(
+        name="hard link planted at the log's name: the linked file is untouched, no log, the tool's code",
+        expect_exit=LINKED_TOOL_EXIT, expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
+        tool_controls={"exit_code.txt": f"0x{LINKED_TOOL_EXIT:X}"}, log_seed=LINK_TARGET_BYTES, log_link=LINK_TARGET,
+        check=check_link_target_untouched))
     return scenarios
 
 
@@ -595,12 +626,14 @@ class Outcome:
 
 
 class Suite:
-    def __init__(self, prefix, build_dir):
+    def __init__(self, prefix, build_dir, helper_build_dir=None):
         self.prefix = prefix
         self.build_dir = build_dir
-        self.tools_dir = build_dir / "tests" / "tools"
+        self.tools_dir = build_dir / "tests" / "tools"  # programs of the launcher's bitness
+        self.helper_tools_dir = (helper_build_dir or build_dir) / "tests" / "tools"
+        self.emulated = prefix.wine_tree is not None and pe_machine(build_dir / LAUNCHER_NAME) == PE_I386
         self.launcher = build_dir / LAUNCHER_NAME
-        self.runner = self.tools_dir / "exit_code_runner.exe"
+        self.runner = self.helper_tools_dir / "exit_code_runner.exe"
         self.planted_dll = self.tools_dir / "planted" / "version.dll"
         prefix.map_drive("d", prefix.root / "drive_d")
         prefix.map_drive("e", prefix.root / "drive_e")
@@ -609,10 +642,10 @@ class Suite:
 
     def tool_binary(self, variant):
         if variant == NO_VERSION:
-            return self.tools_dir / "stand_in_tool.exe"
+            return self.helper_tools_dir / "stand_in_tool.exe"
         if variant == SHORT_RECORD:
-            return self.tools_dir / "stand_in_tool_short_record.exe"
-        return self.tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
+            return self.helper_tools_dir / "stand_in_tool_short_record.exe"
+        return self.helper_tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
 
     def reset(self):
         """Removes what the last scenario left: its folders, the log folder, the drives' contents."""
@@ -650,7 +683,7 @@ class Suite:
         self.reset()
         if isinstance(scenario, Probe):
             return scenario.run(self)
-        self.prefix.set_machine_values(UNINSTALL_KEY, scenario.registry)
+        self.prefix.set_machine_keys({UNINSTALL_KEY: scenario.registry, UNINSTALL_KEY_32: scenario.registry_32})
         try:
             self.lay_out(scenario)
             return self.run_launcher(scenario)
@@ -669,15 +702,20 @@ class Suite:
             env["WINEDEBUG"] = scenario.wine_debug
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
-        run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
+        seeds = {}
+        if scenario.log_seed is None:
+            run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
+        else:
+            run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
         after = time.time()
 
         exit_code = None
         match = re.search(r"^0x([0-9A-Fa-f]{8}) (\d+) (-?\d+)$", run.stdout, re.MULTILINE)
         if match:
             exit_code = int(match.group(1), 16)
-        outcome = Outcome(self.prefix, exit_code, self.read_logs(), self.read_records(scenario), run.stdout,
-                          run.stderr)
+        # Seeded files the launcher left alone are no log of this run.
+        logs = [log for log in self.read_logs() if log not in seeds or log.read_bytes() != seeds[log]]
+        outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
 
         problems = []
         if run.timed_out:
@@ -692,6 +730,43 @@ class Suite:
         if scenario.check:
             problems += scenario.check(outcome)
         return problems
+
+    def run_with_seeded_log(self, scenario, args, cwd, env):
+        """Runs with the launcher held before its first instruction, while a file with the seed's bytes is
+        put under every name it can choose: its process id, and each second it may start in."""
+        hold = self.prefix.host_path("C:\\runner hold\\pid.txt")
+        hold.parent.mkdir(parents=True, exist_ok=True)
+        self.touched.add(hold.parent)
+        result = {}
+        thread = threading.Thread(target=lambda: result.update(run=self.prefix.run_raw(
+            args, timeout=RUN_TIMEOUT_S, cwd=cwd, env=dict(env, RUNNER_HOLD="C:\\runner hold\\pid.txt"))))
+        thread.start()
+        seeds = {}
+        deadline = time.monotonic() + RUN_TIMEOUT_S
+        pid_text = ""
+        while thread.is_alive() and not pid_text and time.monotonic() < deadline:
+            time.sleep(0.02)
+            pid_text = hold.read_text().strip() if hold.exists() else ""
+        if pid_text:
+            pid = int(pid_text)
+            folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
+            folder.mkdir(parents=True, exist_ok=True)
+            target = None
+            if scenario.log_link:
+                target = self.prefix.host_path(scenario.log_link)
+                target.write_bytes(scenario.log_seed)
+                self.touched.add(target)
+            now = int(time.time())
+            for second in range(now - 1, now + RUN_TIMEOUT_S):
+                path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
+                if target:
+                    os.link(target, path)
+                else:
+                    path.write_bytes(scenario.log_seed)
+                seeds[path] = scenario.log_seed
+            hold.with_name(hold.name + ".go").write_bytes(b"")
+        thread.join()
+        return result["run"], seeds
 
     def read_logs(self):
         folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
@@ -722,6 +797,7 @@ class Suite:
 
     @staticmethod
     def check_log(scenario, outcome, before, after):
+        """The one log file of the run: its name's time within the run and its exact bytes."""
         if scenario.expect_log is None:
             files = [f for f in outcome.log_files if f.suffix == ".txt"]
             return [f"unexpected log files {[f.name for f in files]}"] if files else []
@@ -734,7 +810,7 @@ class Suite:
             problems.append(f"log file name {log.name!r}")
         elif not int(before) - 1 <= int(match.group(1)) <= int(after) + 1:
             problems.append(f"log file time {match.group(1)} outside the run ({int(before)}..{int(after)})")
-        expected = log_bytes(scenario.expect_log)
+        expected = log_bytes(scenario.expect_log, scenario.log_seed)
         actual = log.read_bytes()
         if actual != expected:
             problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
@@ -797,7 +873,12 @@ def harness_checks(suite):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64",
+                        help="the launcher's build; its tests/tools give the programs of the launcher's bitness")
+    parser.add_argument("--helper-build-dir", type=Path,
+                        help="build whose runners and stand-in tools are used (default: --build-dir)")
+    parser.add_argument("--wine-tree", type=Path,
+                        help="Wine laid out by scripts/setup-wow64, to run an i686 launcher under WOW64")
     parser.add_argument("--launcher", type=Path, help="launcher to test instead of BUILD_DIR/" + LAUNCHER_NAME)
     parser.add_argument("--filter", default="", help="run only scenarios whose name contains this text")
     parser.add_argument("--prefix", type=Path, help="use (and boot, if new) this Wine prefix")
@@ -807,7 +888,7 @@ def main():
 
     # Scenarios that share the registry's contents run together: each change restarts the Wine server.
     scenarios = [s for s in build_scenarios() if args.filter in s.name]
-    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr(s.registry))
+    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr((s.registry, s.registry_32)))
     if args.list:
         for scenario in scenarios:
             print(scenario.name)
@@ -815,14 +896,17 @@ def main():
 
     passed = failed = 0
     started = time.monotonic()
-    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None)
+    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None, wine_tree=args.wine_tree)
     try:
         if not (prefix.root / "system.reg").exists():
             prefix.boot()
         else:
             prefix.start_server()
         print(f"wine prefix ready in {time.monotonic() - started:.1f} s: {prefix.root}", flush=True)
-        suite = Suite(prefix, args.build_dir.resolve())
+        print(f"launcher: {args.launcher or args.build_dir / LAUNCHER_NAME}"
+              + (" (i686, under WOW64 with Wine's 32-bit side emulated)" if args.wine_tree else ""), flush=True)
+        suite = Suite(prefix, args.build_dir.resolve(),
+                      args.helper_build_dir.resolve() if args.helper_build_dir else None)
         if args.launcher:
             suite.launcher = args.launcher.resolve()
 

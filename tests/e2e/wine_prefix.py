@@ -14,6 +14,8 @@ import time
 from pathlib import Path, PureWindowsPath
 
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+# The same key as a 32-bit process sees it unless it asks for the 64-bit view.
+UNINSTALL_KEY_32 = r"SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
 
 REG_SZ = 1
 REG_EXPAND_SZ = 2
@@ -66,9 +68,18 @@ class WineRun:
 
 
 class WinePrefix:
-    def __init__(self, root=None, keep=False):
-        self.loader = find_wine_loader()
-        self.wineserver = str(Path(self.loader).with_name("wineserver"))
+    """`wine_tree`: a Wine installation laid out by scripts/setup-wow64 (its lib/wine/wine64 runs 64-bit
+    programs natively and 32-bit ones under the emulator); None: the system's wine64, 64-bit programs only."""
+
+    def __init__(self, root=None, keep=False, wine_tree=None):
+        if wine_tree:
+            wine_tree = Path(wine_tree).resolve()
+            self.loader = str(Path(wine_tree) / "lib" / "wine" / "wine64")
+            self.wineserver = str(Path(wine_tree) / "lib" / "wine" / "wineserver")
+        else:
+            self.loader = find_wine_loader()
+            self.wineserver = str(Path(self.loader).with_name("wineserver"))
+        self.wine_tree = Path(wine_tree) if wine_tree else None
         self.root = Path(root) if root else Path(tempfile.mkdtemp(prefix="orvane-wine-"))
         self.keep = keep
         self._written = {}  # subkey -> the values last written, to skip rewriting the same key
@@ -89,6 +100,10 @@ class WinePrefix:
         result = self.run_raw(["wineboot", "-i"], timeout=300)
         if result.timed_out or not (self.root / "drive_c" / "windows").is_dir():
             raise RuntimeError(f"wineboot failed in {self.root}: {result.stderr[-2000:]}")
+        if self.wine_tree:
+            # The 32-bit user32.dll imports zlib1.dll, which wineboot does not place in syswow64.
+            shutil.copyfile(self.wine_tree / "lib" / "i386-linux-gnu" / "wine" / "i386-windows" / "zlib1.dll",
+                            self.root / "drive_c" / "windows" / "syswow64" / "zlib1.dll")
         self.start_server()
         return self
 
@@ -179,28 +194,37 @@ class WinePrefix:
     # ---- registry -----------------------------------------------------------------------------------------
 
     def set_machine_values(self, subkey, values):
-        """Replaces HKLM\\`subkey` (64-bit view) with exactly `values` ({name: RegistryValue}); None removes it.
+        """Replaces HKLM\\`subkey` with exactly `values` ({name: RegistryValue}); None removes it."""
+        self.set_machine_keys({subkey: values})
 
-        The registry editor would add a terminator to string data, so the key is written into the server's
-        own registry file while the server is stopped; that file keeps every byte as given.
+    def set_machine_keys(self, keys):
+        """Replaces each HKLM\\subkey of `keys` ({subkey: values or None}) as set_machine_values does.
+
+        The registry editor would add a terminator to string data, so the keys are written into the server's
+        own registry file while the server is stopped (once for all of them); that file keeps every byte as
+        given. A subkey under SOFTWARE\\Wow6432Node is what 32-bit programs see.
         """
-        wanted = None if values is None else {name: (v.type, v.data) for name, v in values.items()}
-        if self._written.get(subkey.lower(), "unknown") == wanted:
+        wanted = {subkey: None if values is None else {name: (v.type, v.data) for name, v in values.items()}
+                  for subkey, values in keys.items()}
+        changed = [subkey for subkey in keys if self._written.get(subkey.lower(), "unknown") != wanted[subkey]]
+        if not changed:
             return
         self.stop_server()
         registry_file = self.root / "system.reg"
         text = registry_file.read_text(encoding="utf-8")
-        header = "[" + subkey.replace("\\", "\\\\") + "]"
-        text = _remove_key_section(text, header)
-        if values is not None:
-            lines = [f"{header} {int(time.time())}"]
-            for name, value in values.items():
-                data = ",".join(f"{byte:02x}" for byte in value.data)
-                lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):{data}')
-            text = text.rstrip("\n") + "\n\n" + "\n".join(lines) + "\n"
+        for subkey in changed:
+            header = "[" + subkey.replace("\\", "\\\\") + "]"
+            text = _remove_key_section(text, header)
+            if keys[subkey] is not None:
+                lines = [f"{header} {int(time.time())}"]
+                for name, value in keys[subkey].items():
+                    data = ",".join(f"{byte:02x}" for byte in value.data)
+                    lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):{data}')
+                text = text.rstrip("\n") + "\n\n" + "\n".join(lines) + "\n"
         registry_file.write_text(text, encoding="utf-8")
         self.start_server()
-        self._written[subkey.lower()] = wanted
+        for subkey in changed:
+            self._written[subkey.lower()] = wanted[subkey]
 
 
 def _escape_reg_name(name):

@@ -4,10 +4,6 @@
 //   exit_code_runner <command line>   prints  0x<8 hex digits> <unsigned decimal> <signed decimal>
 //   timed_runner <command line>       prints that line, then
 //                                     elapsed_us=<N> created=<T> exited=<T>
-//   suspended_runner <folder> <command line>
-//                                     starts the child suspended, writes its process id to
-//                                     <folder>\pid.txt, lets it run once <folder>\go.txt exists,
-//                                     then prints the exit code line
 //
 // Everything after the runner's own name goes unchanged to CreateProcessW. elapsed_us is the wall
 // time from just before CreateProcessW to the return of the wait (what a deployment system that
@@ -16,6 +12,10 @@
 // can be set against other time stamps such as a file's. The runner exits with 0 on success, 2
 // when no command was given and 1 when the child could not be started or awaited (a message then
 // goes to stderr).
+//
+// With RUNNER_HOLD=<file> in the environment the child is created suspended, its process id is
+// written to <file>, and it runs only once <file>.go exists (at most 60 s later): a test can prepare
+// what depends on the id, such as a log file of the name the child will choose.
 
 #include <windows.h>
 
@@ -23,14 +23,6 @@
 
 #ifndef RUNNER_TIMED
 #define RUNNER_TIMED 0
-#endif
-#ifndef RUNNER_SUSPENDED
-#define RUNNER_SUSPENDED 0
-#endif
-#if RUNNER_SUSPENDED
-#define RUNNER_ARGUMENTS " <folder> <command line>"
-#else
-#define RUNNER_ARGUMENTS " <command line>"
 #endif
 #ifndef RUNNER_NAME
 #define RUNNER_NAME "exit_code_runner"
@@ -70,34 +62,33 @@ const wchar_t* AfterProgramName(const wchar_t* p) {
     return p;
 }
 
-/// Copies the first blank-separated word of `text` into `word` (cut to fit).
-void FirstWord(const wchar_t* text, wchar_t (&word)[MAX_PATH]) {
-    int length = 0;
-    while (text[length] != L'\0' && text[length] != L' ' && text[length] != L'\t' && length < MAX_PATH - 1) {
-        word[length] = text[length];
-        ++length;
-    }
-    word[length] = L'\0';
-}
-
-// The caller learns the child's process id before the child runs a single instruction, and says
-// when it may go on.
-bool HandOverSuspended(const wchar_t* folder, const PROCESS_INFORMATION& child) {
-    wchar_t path[MAX_PATH + 16];
-    wsprintfW(path, L"%s\\pid.txt", folder);
+/// Writes the suspended child's id to the hold file and waits for the go file; false on failure.
+bool HoldUntilReleased(const wchar_t* holdFile, DWORD processId) {
     char text[16];
-    const int length = wsprintfA(text, "%lu", static_cast<unsigned long>(child.dwProcessId));
-    const HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const int length = std::snprintf(text, sizeof(text), "%lu", static_cast<unsigned long>(processId));
+    HANDLE file = CreateFileW(holdFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     DWORD written = 0;
-    if (file == INVALID_HANDLE_VALUE || !WriteFile(file, text, static_cast<DWORD>(length), &written, nullptr)) {
+    const bool wrote = file != INVALID_HANDLE_VALUE && WriteFile(file, text, length, &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    if (!wrote) {
         return false;
     }
-    CloseHandle(file);
-    wsprintfW(path, L"%s\\go.txt", folder);
-    while (GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) {
+    wchar_t goFile[MAX_PATH + 4];
+    if (lstrlenW(holdFile) >= MAX_PATH) {
+        return false;
+    }
+    lstrcpyW(goFile, holdFile);
+    lstrcatW(goFile, L".go");
+    for (int waited = 0; waited < 6000; ++waited) {
+        if (GetFileAttributesW(goFile) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
         Sleep(10);
     }
-    return ResumeThread(child.hThread) != static_cast<DWORD>(-1);
+    SetLastError(ERROR_TIMEOUT);
+    return false;
 }
 
 unsigned long long Ticks(const FILETIME& time) {
@@ -108,13 +99,8 @@ unsigned long long Ticks(const FILETIME& time) {
 
 int wmain(int, wchar_t**) {
     const wchar_t* rest = AfterProgramName(GetCommandLineW());
-    wchar_t handOver[MAX_PATH] = L"";
-    if (RUNNER_SUSPENDED) {
-        FirstWord(rest, handOver);
-        rest = AfterProgramName(rest);
-    }
     if (*rest == L'\0') {
-        static constexpr char usage[] = "usage: " RUNNER_NAME RUNNER_ARGUMENTS "\n";
+        static constexpr char usage[] = "usage: " RUNNER_NAME " <command line>\n";
         Print(STD_ERROR_HANDLE, usage, sizeof(usage) - 1);
         return 2;
     }
@@ -134,13 +120,19 @@ int wmain(int, wchar_t**) {
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION child{};
     QueryPerformanceCounter(&started);
-    const DWORD creation = RUNNER_SUSPENDED ? CREATE_SUSPENDED : 0;
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, creation, nullptr, nullptr, &startup, &child)) {
+    wchar_t holdFile[MAX_PATH];
+    const DWORD holdLength = GetEnvironmentVariableW(L"RUNNER_HOLD", holdFile, MAX_PATH);
+    const bool hold = holdLength > 0 && holdLength < MAX_PATH;
+    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, hold ? CREATE_SUSPENDED : 0, nullptr, nullptr,
+                        &startup, &child)) {
         return Fail("CreateProcessW");
     }
-    if (RUNNER_SUSPENDED && !HandOverSuspended(handOver, child)) {
-        TerminateProcess(child.hProcess, 1);
-        return Fail("the hand-over");
+    if (hold) {
+        if (!HoldUntilReleased(holdFile, child.dwProcessId)) {
+            TerminateProcess(child.hProcess, 1);
+            return Fail("holding the child");
+        }
+        ResumeThread(child.hThread);
     }
     CloseHandle(child.hThread);
     if (WaitForSingleObject(child.hProcess, INFINITE) != WAIT_OBJECT_0) {
