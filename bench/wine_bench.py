@@ -17,7 +17,6 @@ alike, never because of the figures.
 """
 
 import argparse
-import re
 import shutil
 import statistics
 import sys
@@ -27,7 +26,7 @@ from pathlib import Path
 sys.dont_write_bytecode = True
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix  # noqa: E402
+from wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix, parse_timed_run  # noqa: E402
 
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
 TOOL = INSTALL_DIR + "\\installer\\kestrun.exe"
@@ -38,7 +37,6 @@ PARAMETERS = f' /encfile "{DEPLOY_DIR}\\patch.rkv"'
 TARGET_RATIO = 1.10
 RUN_TIMEOUT_S = 60
 
-TIMED = re.compile(r"^0x([0-9A-Fa-f]{8}) \d+ -?\d+\r?\nelapsed_us=(\d+) created=(\d+) exited=(\d+)$", re.MULTILINE)
 
 
 class Bench:
@@ -75,14 +73,13 @@ class Bench:
     def run(self, which):
         """One timed run: (wall seconds, the process's own lifetime in seconds)."""
         run = self.prefix.run_raw([str(self.timer), *self.commands[which]], timeout=RUN_TIMEOUT_S)
-        match = TIMED.search(run.stdout)
-        if run.timed_out or not match:
+        timed = parse_timed_run(run.stdout)
+        if run.timed_out or timed is None:
             raise RuntimeError(f"{which}: no timing (status {run.returncode}): {run.stdout!r} {run.stderr[-500:]!r}")
-        exit_code = int(match.group(1), 16)
+        exit_code, elapsed_us, created, exited = timed
         if exit_code != 0:
             raise RuntimeError(f"{which}: exit code 0x{exit_code:08X}")
-        created, exited = int(match.group(3)), int(match.group(4))
-        return int(match.group(2)) / 1e6, (exited - created) / 1e7
+        return elapsed_us / 1e6, (exited - created) / 1e7
 
     def check_tool_runs(self, expected_runs):
         """Every run, of either program, started the tool with the same command line and folder."""

@@ -17,7 +17,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix  # noqa: E402
+from wine_prefix import UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, runner_exit_code  # noqa: E402
 
 INSTALL_LOCATION = "C:\\Program Files\\Corvantis Demo\\"
 DECOY_LOCATION = "C:\\Program Files (x86)\\Decoy\\"
@@ -113,11 +113,10 @@ def main():
         print(f"\nRunning {LAUNCHER} ...", flush=True)
 
         run = prefix.run_raw([str(runner), LAUNCHER], timeout=600)
-        match = re.search(r"^0x([0-9A-Fa-f]{8}) ", run.stdout, re.MULTILINE)
-        if not match:
+        code = runner_exit_code(run.stdout)
+        if code is None:
             print(f"The launcher could not be run: {run.stdout.strip()} {run.stderr.strip()[-500:]}")
             return 1
-        code = int(match.group(1), 16)
 
         velmor = prefix.host_path("C:\\ProgramData\\Velmor")
         logs = sorted(velmor.glob("*.txt")) if velmor.is_dir() else []

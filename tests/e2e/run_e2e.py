@@ -36,7 +36,7 @@ from typing import Callable, Optional
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
-                         UNINSTALL_KEY_32, RegistryValue, WinePrefix)
+                         UNINSTALL_KEY_32, RegistryValue, WinePrefix, parse_timed_run, runner_exit_code)
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
@@ -376,15 +376,6 @@ EMULATED_SLOWDOWN = 6  # both limits are stretched this much for a 32-bit probe 
 FATAL_STOP_AFTER_LOG_LIMIT_S = 5.0  # from the log line's write to the process's end
 
 
-def parse_timed_run(stdout):
-    """timed_runner's two lines: (exit code, wall microseconds, created ticks, exited ticks), or None."""
-    match = re.search(r"^0x([0-9A-Fa-f]{8}) \d+ -?\d+\r?\nelapsed_us=(\d+) created=(\d+) exited=(\d+)$", stdout,
-                      re.MULTILINE)
-    if not match:
-        return None
-    return int(match.group(1), 16), int(match.group(2)), int(match.group(3)), int(match.group(4))
-
-
 def fatal_stop(suite):
     """The probe writes one log line, breaks a guard and must end at once with 0xC0000409: no window to
     click away (there is no display, so one would hang the run), no second line."""
@@ -709,10 +700,7 @@ class Suite:
             run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
         after = time.time()
 
-        exit_code = None
-        match = re.search(r"^0x([0-9A-Fa-f]{8}) (\d+) (-?\d+)$", run.stdout, re.MULTILINE)
-        if match:
-            exit_code = int(match.group(1), 16)
+        exit_code = runner_exit_code(run.stdout)
         # Seeded files the launcher left alone are no log of this run.
         logs = [log for log in self.read_logs() if log not in seeds or log.read_bytes() != seeds[log]]
         outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)

@@ -6,6 +6,7 @@ The wineserver is kept alive between scenarios, which makes each program start t
 """
 
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -16,6 +17,27 @@ from pathlib import Path, PureWindowsPath
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
 # The same key as a 32-bit process sees it unless it asks for the 64-bit view.
 UNINSTALL_KEY_32 = r"SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+
+# What tests/tools/runner.cpp prints: the child's full exit code (hex, unsigned, signed), then for the
+# timed build its wall time and its own creation and exit times.
+_RUNNER_LINE = re.compile(r"^0x([0-9A-Fa-f]{8}) \d+ -?\d+\r?$", re.MULTILINE)
+_TIMED_LINES = re.compile(r"^0x([0-9A-Fa-f]{8}) \d+ -?\d+\r?\nelapsed_us=(\d+) created=(\d+) exited=(\d+)\r?$",
+                          re.MULTILINE)
+
+
+def runner_exit_code(stdout):
+    """The child's 32-bit exit code as a runner printed it, or None when it printed none."""
+    match = _RUNNER_LINE.search(stdout)
+    return int(match.group(1), 16) if match else None
+
+
+def parse_timed_run(stdout):
+    """timed_runner's two lines: (exit code, wall microseconds, created ticks, exited ticks), or None."""
+    match = _TIMED_LINES.search(stdout)
+    if not match:
+        return None
+    return tuple(int(group, 16 if i == 0 else 10) for i, group in enumerate(match.groups()))
+
 
 REG_SZ = 1
 REG_EXPAND_SZ = 2
