@@ -21,6 +21,8 @@ inline constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x00000400;
 inline constexpr DWORD FILE_FLAG_OPEN_REPARSE_POINT = 0x00200000;
 /// CreateFileW may open a folder.
 inline constexpr DWORD FILE_FLAG_BACKUP_SEMANTICS = 0x02000000;
+/// CreateFileW: the file will be read once from start to end (a hint for the cache).
+inline constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
 inline constexpr DWORD FILE_READ_ATTRIBUTES = 0x00000080;
 inline constexpr DWORD READ_CONTROL = 0x00020000;
 inline constexpr int SE_FILE_OBJECT = 1;

@@ -6,6 +6,8 @@
 // life of the process and never frees one.
 #pragma once
 
+#include "platform/crypto.h"
+#include "platform/eventlog.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -80,6 +82,22 @@ struct GeneralHeapTraits {
     static void Close(Resource block) { GeneralFree(block); }
 };
 
+struct CryptProviderTraits {
+    using Resource = HCRYPTPROV;
+    static Resource None() { return 0; }
+    static void Close(Resource provider) { CryptReleaseContext(provider); }
+};
+struct CryptHashTraits {
+    using Resource = HCRYPTHASH;
+    static Resource None() { return 0; }
+    static void Close(Resource hash) { CryptDestroyHash(hash); }
+};
+struct EventSourceTraits {
+    using Resource = HANDLE;
+    static Resource None() { return nullptr; }
+    static void Close(Resource eventLog) { DeregisterEventSource(eventLog); }
+};
+
 /// A process or token handle (null: none), closed with CloseHandle.
 using ScopedHandle = Owner<ProcessHandleTraits>;
 /// A file handle from CreateFileW (INVALID_HANDLE_VALUE: none), closed with CloseHandle.
@@ -90,5 +108,12 @@ using ScopedKey = Owner<RegistryKeyTraits>;
 using ScopedHeapBlock = Owner<GeneralHeapTraits>;
 /// Memory the system handed out for LocalFree, such as GetSecurityInfo's descriptor (null: none).
 using ScopedLocal = Owner<LocalMemoryTraits>;
+/// A provider from CryptAcquireContextW (0: none), released with CryptReleaseContext.
+using ScopedCryptProvider = Owner<CryptProviderTraits>;
+/// A hash object from CryptCreateHash (0: none), destroyed with CryptDestroyHash. Declare it after
+/// its provider, so that it is destroyed first.
+using ScopedCryptHash = Owner<CryptHashTraits>;
+/// A handle from RegisterEventSourceW (null: none), closed with DeregisterEventSource.
+using ScopedEventSource = Owner<EventSourceTraits>;
 
 }  // namespace platform
