@@ -6,7 +6,7 @@ endif()
 
 file(GLOB ORVANE_SIM_SOURCES CONFIGURE_DEPENDS src/platform/sim/*.cpp)
 add_library(orvane_core STATIC ${ORVANE_CORE_SOURCES} ${ORVANE_SIM_SOURCES})
-target_include_directories(orvane_core PUBLIC src)
+target_include_directories(orvane_core PUBLIC src ${CMAKE_BINARY_DIR}/generated)
 
 enable_testing()
 find_package(GTest REQUIRED)

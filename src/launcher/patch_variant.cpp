@@ -14,10 +14,6 @@ namespace orvane {
 
 namespace {
 
-struct ToolVersion {
-    std::uint16_t major, minor, build, revision;
-};
-
 /// Reads the file version from the tool's fixed version record. Each failure logs its own
 /// line with the error of the failing call; the caller logs the fallback.
 bool ReadToolVersion(const FixedPathString& toolPath, ToolVersion& version) {
@@ -70,17 +66,19 @@ bool IsLegacyTool(std::uint16_t major, std::uint16_t minor, std::uint16_t build,
 
 PatchChoice ChoosePatchFile(const FixedPathString& launcherFolder, const FixedPathString& toolPath) {
     bool useLegacy = false;
+    bool versionRead = false;
+    ToolVersion version{};
     FixedPathString candidate(launcherFolder);
     candidate.AppendPath(LEGACY_PATCH_FILE_NAME.Text());
     if (platform::PathFileExistsW(candidate.Text()) != 0) {
-        ToolVersion version{};
-        if (ReadToolVersion(toolPath, version)) {
+        versionRead = ReadToolVersion(toolPath, version);
+        if (versionRead) {
             useLegacy = IsLegacyTool(version.major, version.minor, version.build, version.revision);
         } else {
             LogWrite(msg::VERSION_DEFAULTING);
         }
     }
-    PatchChoice choice{FixedPathString(launcherFolder), useLegacy};
+    PatchChoice choice{FixedPathString(launcherFolder), useLegacy, versionRead, version};
     choice.patchPath.AppendPath(useLegacy ? LEGACY_PATCH_FILE_NAME.Text() : PATCH_FILE_NAME.Text());
     return choice;
 }

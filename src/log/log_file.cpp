@@ -28,6 +28,8 @@ FixedPathString& LogPath() {
     return logPath;
 }
 
+const char16_t* WrittenLogPath() { return logStream != nullptr ? LogPath().Text() : u""; }
+
 void SecondsText(std::int64_t fileTimeTicks, GuardedString& out) {
     // (ticks - epoch) / 10^7 taken apart into whole seconds and a remainder, so that no input
     // overflows. A negative remainder comes only with negative ticks, where both parts already

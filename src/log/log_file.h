@@ -15,6 +15,9 @@ extern LogStream* logStream;
 /// its constant strings, which gives the path its place among them (launcher/process_objects.cpp).
 FixedPathString& LogPath();
 
+/// The path of the log file this run writes, or the empty text when it writes none.
+const char16_t* WrittenLogPath();
+
 /// Puts the log folder into LogPath() (the common application-data folder with "Velmor", or
 /// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
 /// the file. Reports nothing: on failure `logStream` stays null, also when the folder is not one

@@ -25,4 +25,13 @@ std::uint32_t WriteDecimal(std::int64_t value, char16_t (&out)[DECIMAL_UNITS]) {
     return written;
 }
 
+void WriteHex(const std::uint8_t* bytes, std::uint32_t count, char16_t* out) {
+    constexpr char16_t DIGITS[] = u"0123456789ABCDEF";
+    for (std::uint32_t i = 0; i < count; ++i) {
+        *out++ = DIGITS[bytes[i] >> 4];
+        *out++ = DIGITS[bytes[i] & 0xF];
+    }
+    *out = 0;
+}
+
 }  // namespace orvane

@@ -16,4 +16,8 @@ inline constexpr std::uint32_t DECIMAL_UNITS = 21;
 /// the units written before the terminator.
 std::uint32_t WriteDecimal(std::int64_t value, char16_t (&out)[DECIMAL_UNITS]);
 
+/// Writes `count` bytes as 2 * `count` upper-case hexadecimal digits, most significant first,
+/// and a terminator into `out`, which has room for them.
+void WriteHex(const std::uint8_t* bytes, std::uint32_t count, char16_t* out);
+
 }  // namespace orvane

@@ -4,6 +4,8 @@
 // <windows.h> defines the same names as macros, so the platform's values are copied under other
 // names before it is included, and compared with the macros after.
 
+#include "platform/crypto.h"
+#include "platform/eventlog.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -19,16 +21,19 @@
     X(ERROR_SHARING_VIOLATION) X(ERROR_INVALID_PARAMETER) X(ERROR_INSUFFICIENT_BUFFER)            \
     X(ERROR_ALREADY_EXISTS) X(ERROR_MORE_DATA) X(ERROR_RESOURCE_TYPE_NOT_FOUND)                   \
     X(ERROR_RESOURCE_DATA_NOT_FOUND) X(ERROR_CANCELLED)                                           \
-    X(KEY_QUERY_VALUE) X(KEY_WOW64_64KEY) X(KEY_WOW64_32KEY)                                      \
+    X(KEY_QUERY_VALUE) X(KEY_SET_VALUE) X(KEY_CREATE_SUB_KEY) X(KEY_WOW64_64KEY) X(KEY_WOW64_32KEY) \
+    X(REG_CREATED_NEW_KEY) X(REG_OPENED_EXISTING_KEY)                                             \
     X(REG_NONE) X(REG_SZ) X(REG_EXPAND_SZ) X(REG_BINARY) X(REG_DWORD) X(REG_MULTI_SZ)             \
     X(SEE_MASK_NOCLOSEPROCESS) X(SW_SHOW) X(WAIT_OBJECT_0) X(WAIT_TIMEOUT) X(WAIT_FAILED)         \
     X(CSIDL_COMMON_APPDATA) X(S_OK) X(E_FAIL) X(MAX_PATH)                                         \
     X(GENERIC_READ) X(GENERIC_WRITE) X(FILE_SHARE_READ) X(FILE_SHARE_WRITE) X(FILE_SHARE_DELETE)  \
     X(CREATE_NEW) X(CREATE_ALWAYS) X(OPEN_EXISTING) X(OPEN_ALWAYS) X(FILE_ATTRIBUTE_NORMAL)       \
     X(FILE_ATTRIBUTE_DIRECTORY) X(FILE_ATTRIBUTE_REPARSE_POINT) X(FILE_FLAG_OPEN_REPARSE_POINT)   \
-    X(FILE_FLAG_BACKUP_SEMANTICS) X(FILE_READ_ATTRIBUTES) X(READ_CONTROL) X(SE_FILE_OBJECT)       \
+    X(FILE_FLAG_BACKUP_SEMANTICS) X(FILE_FLAG_SEQUENTIAL_SCAN) X(FILE_READ_ATTRIBUTES) X(READ_CONTROL) X(SE_FILE_OBJECT)       \
     X(OWNER_SECURITY_INFORMATION) X(WinLocalSystemSid) X(WinBuiltinAdministratorsSid)             \
-    X(TOKEN_QUERY) X(TokenUser)
+    X(TOKEN_QUERY) X(TokenUser)                                                                   \
+    X(PROV_RSA_AES) X(CRYPT_VERIFYCONTEXT) X(CALG_SHA_256) X(HP_HASHVAL)                          \
+    X(EVENTLOG_ERROR_TYPE) X(EVENTLOG_INFORMATION_TYPE)
 
 namespace {
 #define COPY(name) constexpr auto ours_##name = platform::name;
@@ -40,6 +45,7 @@ PLATFORM_CONSTANTS(COPY)
 #include <shellapi.h>
 #include <shlobj.h>
 #include <aclapi.h>
+#include <wincrypt.h>
 
 // `name` alone is expanded to Windows' macro; next to ## it stays the platform's copy.
 #define SAME_VALUE(name) static_assert(ours_##name == (name), #name " differs from Windows");

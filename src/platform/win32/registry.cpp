@@ -26,6 +26,22 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* ty
     return ::RegQueryValueExW(Win(key), win32::Wide(name), Win(reserved), Win(type), data, Win(byteCount));
 }
 
+LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, DWORD access, HKEY* result, DWORD* disposition) {
+    ::HKEY created = nullptr;
+    ::DWORD how = 0;
+    const LONG status = ::RegCreateKeyExW(Win(root), win32::Wide(subKey), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                                          nullptr, &created, &how);
+    if (status == ERROR_SUCCESS) {
+        *result = reinterpret_cast<HKEY>(created);
+        *disposition = how;
+    }
+    return status;
+}
+
+LONG RegSetValueExW(HKEY key, const char16_t* name, DWORD type, const std::uint8_t* data, DWORD byteCount) {
+    return ::RegSetValueExW(Win(key), win32::Wide(name), 0, type, data, byteCount);
+}
+
 LONG RegCloseKey(HKEY key) { return ::RegCloseKey(Win(key)); }
 
 }  // namespace platform

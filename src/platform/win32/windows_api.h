@@ -4,6 +4,8 @@
 // same names if they were parsed after it.
 #pragma once
 
+#include "platform/crypto.h"
+#include "platform/eventlog.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/registry.h"
