@@ -136,6 +136,7 @@ RECORD_TREE_32 = "SOFTWARE\\Wow6432Node\\Velmor"  # where a 32-bit program write
 EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane.Launcher"
 RECORD_KEYS = (RECORD_TREE, RECORD_TREE_32, EVENT_SOURCE_KEY)  # every key the launcher writes
 LAUNCHER_VERSION = "1.0.0.0"
+RESULT_STARTED = 259  # the record's exit code while the tool runs (STILL_ACTIVE)
 EVENT_SOURCE_VALUES = {
     "EventMessageFile": RegistryValue.string("%SystemRoot%\\System32\\EventCreate.exe", REG_EXPAND_SZ),
     "TypesSupported": RegistryValue.dword(7),
@@ -857,6 +858,8 @@ class Suite:
             shutil.copyfile(self.tool_binary(scenario.tool), tool)
         for name, content in scenario.tool_controls.items():
             (tool.parent / name).write_text(content)
+        if scenario.expect_record:
+            (tool.parent / "probe_record.txt").write_text("")
 
         deploy = self.prefix.host_path(scenario.deploy_dir)
         deploy.mkdir(parents=True, exist_ok=True)
@@ -971,7 +974,7 @@ class Suite:
         return sorted(folder.iterdir())
 
     def read_records(self, scenario):
-        """The stand-in's records: one dict per run, multi-valued keys (probe) as lists."""
+        """The stand-in's records: one dict per run, multi-valued keys (probe, record) as lists."""
         record_file = self.prefix.host_path(join_windows(scenario.install_dir, "installer\\stand_in_record.txt"))
         if not record_file.exists():
             return []
@@ -985,8 +988,8 @@ class Suite:
                 current = None
             elif current is not None and "=" in line:
                 key, value = line.split("=", 1)
-                if key == "probe":
-                    current.setdefault("probe", []).append(line)
+                if key in ("probe", "record"):
+                    current.setdefault(key, []).append(line)
                 else:
                     current[key] = value
         return records
@@ -1028,6 +1031,14 @@ class Suite:
         problems += compare_keys(source, {EVENT_SOURCE_KEY: scenario.expect_record.source_before or EVENT_SOURCE_VALUES},
                                  "event source")
         problems += check_event(scenario, outcome, deploy, log)
+        if scenario.expect_tool is not None and len(outcome.records) == 1:
+            # While the tool runs, the key and each patch file's key say "started": a run that never ends
+            # must leave no earlier outcome standing.
+            seen = sorted(outcome.records[0].get("record", []))
+            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in
+                             [""] + [f"Patches\\{file_sha256(deploy / name)}" for name in scenario.expect_record.hashed])
+            if seen != started:
+                problems.append(f"the tool saw the record {seen}, expected {started}")
         return problems
 
     @staticmethod
