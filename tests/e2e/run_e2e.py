@@ -37,9 +37,10 @@ from typing import Callable, Optional
 
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENTLOG_ERROR_TYPE, EVENTLOG_INFORMATION_TYPE,  # noqa: E402
-                         REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix,
-                         in_key_tree, parse_timed_run, reported_events, runner_exit_code)
+from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, EVENTLOG_ERROR_TYPE,  # noqa: E402
+                         EVENTLOG_INFORMATION_TYPE, RECORD_KEY, RECORD_TREE, RECORD_TREE_32, REG_DWORD, REG_EXPAND_SZ,
+                         REG_SZ, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
+                         parse_timed_run, reported_events, runner_exit_code)
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
@@ -130,10 +131,6 @@ def join_windows(folder, name):
 
 # ---- the run record and the event -------------------------------------------------------------------------------
 
-RECORD_TREE = "SOFTWARE\\Velmor"
-RECORD_KEY = RECORD_TREE + "\\Orvane.Launcher"
-RECORD_TREE_32 = "SOFTWARE\\Wow6432Node\\Velmor"  # where a 32-bit program writes unless it asks for the 64-bit view
-EVENT_SOURCE_KEY = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane.Launcher"
 RECORD_KEYS = (RECORD_TREE, RECORD_TREE_32, EVENT_SOURCE_KEY)  # every key the launcher writes
 LAUNCHER_VERSION = "1.0.0.0"
 RESULT_STARTED = 259  # the record's exit code while the tool runs (STILL_ACTIVE)

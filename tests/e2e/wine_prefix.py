@@ -17,6 +17,12 @@ from pathlib import Path, PureWindowsPath
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
 # The same key as a 32-bit process sees it unless it asks for the 64-bit view.
 UNINSTALL_KEY_32 = r"SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+# What the launcher writes: its run record (in the 64-bit view; under Wow6432Node it would be in the 32-bit
+# one) and its event source's registration.
+RECORD_TREE = r"SOFTWARE\Velmor"
+RECORD_KEY = RECORD_TREE + r"\Orvane.Launcher"
+RECORD_TREE_32 = r"SOFTWARE\Wow6432Node\Velmor"
+EVENT_SOURCE_KEY = r"SYSTEM\CurrentControlSet\Services\EventLog\Application\Orvane.Launcher"
 
 # What tests/tools/runner.cpp prints: the child's full exit code (hex, unsigned, signed), then for the
 # timed build its wall time and its own creation and exit times.
@@ -156,7 +162,8 @@ class RegistryValue:
             if "\0" not in text:
                 return f'"{text}"' if self.type == REG_SZ else f'REG_EXPAND_SZ "{text}"'
         if self.type == REG_DWORD and len(self.data) == 4:
-            return f"REG_DWORD {int.from_bytes(self.data, 'little')}"
+            number = int.from_bytes(self.data, "little")
+            return f"REG_DWORD {number}" + (f" (0x{number:08X})" if number >= 256 else "")
         return f"type {self.type}: {self.data.hex(',')}"
 
 
