@@ -36,9 +36,9 @@ struct Values {
     std::optional<std::u16string> patchFile, toolVersion, time, log, launcherVersion;
 };
 Values ValuesAt(const std::u16string& key) {
-    return {sim::GetDword(View::Bit64, key, u"ExitCode"),         sim::GetDword(View::Bit64, key, u"Succeeded"),
-            sim::GetString(View::Bit64, key, u"PatchFile"),       sim::GetString(View::Bit64, key, u"ToolVersion"),
-            sim::GetString(View::Bit64, key, u"Time"),            sim::GetString(View::Bit64, key, u"Log"),
+    return {sim::GetDword(View::Bit64, key, u"ExitCode"),        sim::GetDword(View::Bit64, key, u"Succeeded"),
+            sim::GetString(View::Bit64, key, u"PatchFile"),      sim::GetString(View::Bit64, key, u"ToolVersion"),
+            sim::GetString(View::Bit64, key, u"Time"),           sim::GetString(View::Bit64, key, u"Log"),
             sim::GetString(View::Bit64, key, u"LauncherVersion")};
 }
 
@@ -67,16 +67,16 @@ TEST_P(IsoTimeTest, GivesUtcToTheSecond) {
 
 constexpr std::int64_t At1970(std::int64_t seconds) { return EPOCH_1970 + seconds * TICKS_PER_SECOND; }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dates, IsoTimeTest,
-    ::testing::Values(TimeCase{"FiletimeZero", 0, u"1601-01-01T00:00:00Z"},
-                      TimeCase{"UnixEpoch", At1970(0), u"1970-01-01T00:00:00Z"},
-                      TimeCase{"LastSecondOfADay", At1970(86399) + 9999999, u"1970-01-01T23:59:59Z"},
-                      TimeCase{"LeapDay2000", At1970(951782400), u"2000-02-29T00:00:00Z"},
-                      TimeCase{"March2100NoLeapDay", At1970(4107542400), u"2100-03-01T00:00:00Z"},
-                      TimeCase{"TheSimulatedClock", At1970(1600000000), u"2020-09-13T12:26:40Z"},
-                      TimeCase{"NewYearsEve2026", At1970(1798761599), u"2026-12-31T23:59:59Z"}),
-    [](const ::testing::TestParamInfo<TimeCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Dates, IsoTimeTest,
+                         ::testing::Values(TimeCase{"FiletimeZero", 0, u"1601-01-01T00:00:00Z"},
+                                           TimeCase{"UnixEpoch", At1970(0), u"1970-01-01T00:00:00Z"},
+                                           TimeCase{"LastSecondOfADay", At1970(86399) + 9999999,
+                                                    u"1970-01-01T23:59:59Z"},
+                                           TimeCase{"LeapDay2000", At1970(951782400), u"2000-02-29T00:00:00Z"},
+                                           TimeCase{"March2100NoLeapDay", At1970(4107542400), u"2100-03-01T00:00:00Z"},
+                                           TimeCase{"TheSimulatedClock", At1970(1600000000), u"2020-09-13T12:26:40Z"},
+                                           TimeCase{"NewYearsEve2026", At1970(1798761599), u"2026-12-31T23:59:59Z"}),
+                         [](const ::testing::TestParamInfo<TimeCase>& info) { return std::string(info.param.name); });
 
 // ---- The patch file's hash -----------------------------------------------------------------
 
@@ -112,9 +112,9 @@ TEST(FileHashTest, AFileOthersWriteOrThatIsMissingHasNoHash) {
     EXPECT_EQ(hex[0], 0);
     sim::MakeFile(u"D:\\patch.rkv", "patch");
     // A writer holds it open: the bytes could change under the hash.
-    const platform::ScopedFile writer(platform::CreateFileW(
-        u"D:\\patch.rkv", platform::GENERIC_WRITE, platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
-        platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL));
+    const platform::ScopedFile writer(platform::CreateFileW(u"D:\\patch.rkv", platform::GENERIC_WRITE,
+                                                            platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+                                                            platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL));
     ASSERT_TRUE(writer.Holds());
     EXPECT_FALSE(HashFile(u"D:\\patch.rkv", hex));
 }
@@ -126,8 +126,8 @@ struct RunCase {
     void (*arrange)();
     LaunchResult result;
     DWORD succeeded;
-    const char16_t* patchFile;              // at the key itself, and in each Patches key
-    std::vector<const char16_t*> patches;   // the Patches keys, sorted
+    const char16_t* patchFile;             // at the key itself, and in each Patches key
+    std::vector<const char16_t*> patches;  // the Patches keys, sorted
     const char16_t* lastHash;
     const char16_t* toolVersion;
     std::uint16_t eventId;
@@ -190,17 +190,37 @@ INSTANTIATE_TEST_SUITE_P(
                 OLD_HASH,
                 u"6.0.2.999",
                 100},
-        RunCase{"RestartRequired", [] { ToolExits(3010); }, 3010, 1, u"D:\\deploy\\patch.rkv", {PATCH_HASH},
-                PATCH_HASH, u"", 102},
-        RunCase{"ToolFails", [] { ToolExits(0xC0000005); }, 0xC0000005, 0, u"D:\\deploy\\patch.rkv", {PATCH_HASH},
-                PATCH_HASH, u"", 200},
+        RunCase{"RestartRequired",
+                [] { ToolExits(3010); },
+                3010,
+                1,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                102},
+        RunCase{"ToolFails",
+                [] { ToolExits(0xC0000005); },
+                0xC0000005,
+                0,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                200},
         RunCase{"NotInstalled", [] { sim::Reset(); }, 3, 0, u"", {}, u"", u"", 203},
         RunCase{"ToolMissingBeforeTheChoice",
                 [] {
                     testing::TypicalMachine();
                     sim::SetString(View::Bit64, testing::UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere");
                 },
-                2, 0, u"", {}, u"", u"", 202},
+                2,
+                0,
+                u"",
+                {},
+                u"",
+                u"",
+                202},
         // Chosen but missing: the file that is there still gets its record of the run.
         RunCase{"ChosenFileMissing",
                 [] {
@@ -209,22 +229,49 @@ INSTANTIATE_TEST_SUITE_P(
                     sim::SetModuleFileName(u"D:\\other\\Orvane.Launcher.exe");
                     sim::MakeFile(u"D:\\other\\patch.rkv.old", "old");
                 },
-                2, 0, u"D:\\other\\patch.rkv", {OLD_HASH}, u"", u"7.0.0.0", 202},
-        RunCase{"StartFails", [] {
+                2,
+                0,
+                u"D:\\other\\patch.rkv",
+                {OLD_HASH},
+                u"",
+                u"7.0.0.0",
+                202},
+        RunCase{"StartFails",
+                [] {
                     testing::TypicalMachine();
                     sim::ScriptTool({.startFails = true});
                 },
-                5, 0, u"D:\\deploy\\patch.rkv", {PATCH_HASH}, PATCH_HASH, u"", 205},
-        RunCase{"TimedOut", [] {
+                5,
+                0,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                205},
+        RunCase{"TimedOut",
+                [] {
                     testing::TypicalMachine();
                     sim::ScriptTool({.waitResult = 258});
                 },
-                258, 0, u"D:\\deploy\\patch.rkv", {PATCH_HASH}, PATCH_HASH, u"", 258},
-        RunCase{"WaitFails", [] {
+                258,
+                0,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                258},
+        RunCase{"WaitFails",
+                [] {
                     testing::TypicalMachine();
                     sim::ScriptTool({.waitResult = 0xFFFFFFFF});
                 },
-                0xFFFFFFFF, 0, u"D:\\deploy\\patch.rkv", {PATCH_HASH}, PATCH_HASH, u"", 299}),
+                0xFFFFFFFF,
+                0,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                299}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 TEST(RunRecordLifeTest, WhileTheToolRunsTheRecordSaysStartedNeverSucceeded) {
@@ -280,11 +327,10 @@ TEST(RunEventTest, TextStartsWithTheCodeAndNamesPatchHashVersionAndLog) {
     sim::ScriptTool({.exitCode = 0xC0000005});
     ASSERT_EQ(RunLaunchSequence(), 0xC0000005u);
     ASSERT_EQ(sim::Events().size(), 1u);
-    EXPECT_EQ(sim::Events()[0].text,
-              std::u16string(u"Exit code -1073741819 (0xC0000005): the tool failed.\r\n"
-                             u"Patch file: D:\\deploy\\patch.rkv.old\r\n"
-                             u"SHA-256: ") +
-                  OLD_HASH + u"\r\nTool version: 6.0.2.999\r\nLog: " + testing::LOG_PATH);
+    EXPECT_EQ(sim::Events()[0].text, std::u16string(u"Exit code -1073741819 (0xC0000005): the tool failed.\r\n"
+                                                    u"Patch file: D:\\deploy\\patch.rkv.old\r\n"
+                                                    u"SHA-256: ") +
+                                         OLD_HASH + u"\r\nTool version: 6.0.2.999\r\nLog: " + testing::LOG_PATH);
 }
 
 TEST(RunEventTest, RegistersTheSourceOnceWithTheSystemsMessageFile) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -218,6 +219,9 @@ struct ToolScript {
     DWORD exitCodeError = platform::ERROR_ACCESS_DENIED;
 };
 void ScriptTool(const ToolScript& script);
+/// Runs `whileRunning` in every ShellExecuteExW that starts the tool, after it started: what the
+/// machine looks like while the tool runs (or when the launcher is killed then). Reset clears it.
+void OnLaunch(std::function<void()> whileRunning);
 
 /// One ShellExecuteExW call as the record held it.
 struct Launch {

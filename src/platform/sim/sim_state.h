@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -191,6 +192,7 @@ struct Machine {
     int restrictDllSearchPathCalls = 0;
     ToolScript script;
     std::vector<Launch> launches;
+    std::function<void()> onLaunch;
     std::vector<DWORD> waits;
     int processHandleCloses = 0;
 
