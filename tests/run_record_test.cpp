@@ -160,6 +160,8 @@ TEST_P(RunRecordTest, RecordsTheOutcomeInThe64BitViewAndReportsOneEvent) {
         EXPECT_EQ(patch.toolVersion, run.toolVersion) << sim::Utf8(hash);
         EXPECT_EQ(patch.log, root.log) << sim::Utf8(hash);
     }
+    EXPECT_FALSE(sim::GetValue(View::Bit64, std::u16string(RECORD) + u"\\Patches", u"ExitCode").has_value())
+        << "a file that was not hashed has no record";
     EXPECT_FALSE(sim::KeyExists(View::Bit32, u"SOFTWARE\\Velmor"));
 
     ASSERT_EQ(sim::Events().size(), 1u);
