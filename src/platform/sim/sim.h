@@ -164,11 +164,14 @@ int RegistryCloses();
 int OpenKeys();
 
 // ---- CryptoAPI ---------------------------------------------------------------------------
-// One provider type is installed, PROV_RSA_AES, and it hashes with SHA-256 only. Without
-// CRYPT_VERIFYCONTEXT CryptAcquireContextW fails with NTE_BAD_KEYSET, as for an account without a
-// default key container. Like advapi32, the calls answer a handle they do not know (never handed
-// out, already destroyed or released, or a hash whose provider was released first) with
-// ERROR_INVALID_PARAMETER.
+// One provider type is installed, PROV_RSA_AES (another fails with NTE_PROV_TYPE_NOT_DEF), and it
+// hashes with SHA-256 only (another algorithm: NTE_BAD_ALGID). Without CRYPT_VERIFYCONTEXT
+// CryptAcquireContextW fails with NTE_BAD_KEYSET, as for an account without a default key
+// container. CryptGetHashParam(HP_HASHVAL) without a buffer only tells the size; with one it ends
+// the hash, even when the buffer then proves too small (ERROR_MORE_DATA, the size needed), and
+// later CryptHashData fails with NTE_BAD_HASH_STATE. Like advapi32, the calls answer a handle they
+// do not know (never handed out, already destroyed or released, or a hash whose provider was
+// released first) with ERROR_INVALID_PARAMETER.
 
 /// Providers acquired and not released, and hash objects created and not destroyed. A hash whose
 /// provider was released first stays counted: Windows ended it with its provider, and the

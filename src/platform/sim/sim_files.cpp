@@ -39,11 +39,6 @@ platform::HANDLE FailOpen(DWORD error) {
     return platform::INVALID_HANDLE_VALUE;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return platform::FALSE;
-}
-
 bool IsLink(const std::string& hostPath) {
     struct stat info {};
     return ::lstat(hostPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode);

@@ -96,6 +96,11 @@ bool Enter(const char* name, const std::u16string& on, DWORD* error) {
 
 void SetLastError(DWORD error) { M().lastError = error; }
 
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return platform::FALSE;
+}
+
 std::uintptr_t NewHandleValue() {
     Machine& m = M();
     std::uintptr_t value = m.nextHandle;

@@ -49,11 +49,6 @@ using namespace sim::detail;
 
 namespace {
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 ProcessHandle* FindProcess(HANDLE handle) {
     auto it = M().processes.find(reinterpret_cast<std::uintptr_t>(handle));
     return it == M().processes.end() ? nullptr : &it->second;

@@ -230,6 +230,8 @@ std::u16string EventSourceTarget(platform::HANDLE handle);
 /// ("" for others).
 std::u16string HandleTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
+/// Sets the last error and gives FALSE, as a BOOL call that fails does.
+BOOL Fail(DWORD error);
 /// GetCurrentProcess's pseudo-handle.
 inline const platform::HANDLE CURRENT_PROCESS = reinterpret_cast<platform::HANDLE>(~std::uintptr_t{0});
 /// Hands out a fresh value in the one handle namespace.
