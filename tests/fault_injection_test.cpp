@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "launcher/launch_sequence.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/process.h"
 #include "support/machine.h"
 
@@ -329,11 +329,11 @@ std::vector<CallRow> AllRows() {
     return rows;
 }
 
-/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, questions about
-/// SIDs in memory the caller holds, freeing what the system handed out.
+/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, the last error,
+/// questions about SIDs in memory the caller holds, freeing what the system handed out.
 const std::set<std::string> CANNOT_FAIL = {
-    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "IsWellKnownSid", "EqualSid",
-    "LocalFree"};
+    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "GetLastError", "IsWellKnownSid",
+    "EqualSid", "LocalFree"};
 
 std::string Expected(const CallRow& row) {
     switch (row.log) {

@@ -10,7 +10,7 @@
 
 #include "launcher/launch_sequence.h"
 #include "log/log_write.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "log/log_file.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/sim/sim.h"
 #include "support/named_case.h"
 

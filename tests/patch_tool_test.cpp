@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "log/log_file.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/process.h"
 #include "support/machine.h"
 

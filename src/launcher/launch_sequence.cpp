@@ -10,7 +10,7 @@
 #include "launcher/wow64_check.h"
 #include "log/log_file.h"
 #include "log/log_write.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/shell.h"
 
 namespace orvane {

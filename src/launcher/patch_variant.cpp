@@ -4,7 +4,7 @@
 
 #include "launcher/process_objects.h"
 #include "log/log_write.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/shell.h"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fatal_stop.h"
 #include "platform/process.h"
 #include "platform/types.h"
 

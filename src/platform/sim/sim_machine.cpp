@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/fatal_stop.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/sim/sim.h"
@@ -298,6 +299,8 @@ DWORD GetLastError() {
     Enter("GetLastError", &unused);
     return M().lastError;
 }
+
+void SetLastError(DWORD error) { M().lastError = error; }
 
 void RestrictDllSearchPath() {
     DWORD unused = 0;
