@@ -331,9 +331,9 @@ std::vector<CallRow> AllRows() {
 
 /// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, the last error,
 /// questions about SIDs in memory the caller holds, freeing what the system handed out.
-const std::set<std::string> CANNOT_FAIL = {
-    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "GetLastError", "IsWellKnownSid",
-    "EqualSid", "LocalFree"};
+const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime",
+                                           "GetLastError",      "IsWellKnownSid",      "EqualSid",
+                                           "LocalFree"};
 
 std::string Expected(const CallRow& row) {
     switch (row.log) {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "log/log_file.h"
 #include "launcher/messages.h"
+#include "log/log_file.h"
 #include "platform/sim/sim.h"
 #include "support/named_case.h"
 

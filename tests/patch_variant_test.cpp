@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "log/log_file.h"
 #include "launcher/messages.h"
+#include "log/log_file.h"
 #include "support/machine.h"
 
 namespace orvane {

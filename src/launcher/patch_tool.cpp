@@ -1,7 +1,7 @@
 #include "launcher/patch_tool.h"
 
-#include "log/log_write.h"
 #include "launcher/messages.h"
+#include "log/log_write.h"
 #include "platform/fatal_stop.h"
 #include "platform/owners.h"
 #include "platform/process.h"
