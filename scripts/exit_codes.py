@@ -3,8 +3,9 @@
 
   exit_codes.py json     prints the return-code list that Intune's Win32 app takes
   exit_codes.py update   rewrites the generated tables in README.md and docs/deploy.md
-  exit_codes.py check    fails when a generated table is stale, or when docs/deploy.md misses a path the
-                         launcher uses or names a wait other than the launcher's
+  exit_codes.py check    fails when a generated table is stale, when docs/deploy.md misses a path the
+                         launcher uses or names a wait other than the launcher's, or when the launcher's
+                         own table of outcomes (success, event ID) differs from docs/exit-codes.tsv
 """
 import json
 import re
@@ -16,7 +17,11 @@ TABLE = ROOT / "docs" / "exit-codes.tsv"
 GUIDE = ROOT / "docs" / "deploy.md"
 README = ROOT / "README.md"
 # Where the codes are defined; a code's name in the table must be one of these constants.
-CONSTANT_HEADERS = ["src/launcher/launch_result.h", "src/platform/process.h", "src/launcher/patch_tool.h"]
+CONSTANT_HEADERS = ["src/launcher/launch_result.h", "src/platform/process.h", "src/platform/fatal_stop.h", "src/launcher/patch_tool.h",
+                    "src/launcher/run_outcome.h"]
+# The launcher's outcome of each code: whether the run record says it succeeded, and the event's ID.
+OUTCOME_SOURCE = "src/launcher/run_outcome.cpp"
+SUCCESS_TYPES = {"success", "softReboot", "hardReboot"}
 # Where the launcher's fixed paths and file names are written.
 PATH_SOURCES = ["src/launcher/install_lookup.cpp", "src/launcher/process_objects.cpp", "src/log/log_file.cpp"]
 # Generated tables sit between these markers; the word after the colon picks the rows.
@@ -37,22 +42,40 @@ def wait_minutes():
 
 
 def rows():
-    """(code or None for "any other", type, origin, meaning, advice), in the table's order."""
+    """(code or None for "any other", type, origin, event ID or None, meaning, advice), in the table's order."""
     values, minutes, result = constants(), wait_minutes(), []
     for line in TABLE.read_text().splitlines():
         if not line or line.startswith("#"):
             continue
-        code, kind, origin, meaning, advice = line.split("\t")
+        code, kind, origin, event, meaning, advice = line.split("\t")
         if code == "*":
             number = None
-        elif code.isdigit():
-            number = int(code)
         elif code in values:
             number = values[code]
         else:
             raise SystemExit(f"exit_codes: {code} is not a constant of {', '.join(CONSTANT_HEADERS)}")
-        result.append((number, kind, origin, meaning.format(minutes=minutes), advice))
+        event_id = None if event == "-" else int(event)
+        result.append((number, kind, origin, event_id, meaning.format(minutes=minutes), advice))
     return result
+
+
+def outcome_problems():
+    """Where the launcher's outcome table differs from docs/exit-codes.tsv."""
+    values, source = constants(), (ROOT / OUTCOME_SOURCE).read_text()
+    row = r"\{\s*(\w+),\s*(\d+),\s*(true|false),\s*u\""
+    listed = re.search(r"OUTCOMES\[\] = \{(.*?)\n\};", source, re.S)
+    other = re.search(r"ANY_OTHER\s*=\s*" + row, source)
+    if not listed or not other:
+        return [f"{OUTCOME_SOURCE}: no OUTCOMES table or ANY_OTHER row"]
+    launcher = {values.get(name, name): (int(event), succeeded == "true")
+                for name, event, succeeded in re.findall(row, listed.group(1))}
+    launcher[None] = (int(other.group(2)), other.group(3) == "true")
+    table = {code: (event, kind in SUCCESS_TYPES) for code, kind, _, event, _, _ in rows() if event is not None}
+    problems = [f"{OUTCOME_SOURCE}: {shown(code)} is {launcher.get(code)} (event, succeeded), "
+                f"docs/exit-codes.tsv says {table.get(code)}"
+                for code in sorted(set(launcher) | set(table), key=lambda c: -1 if c is None else c)
+                if launcher.get(code) != table.get(code)]
+    return problems
 
 
 def signed(code):
@@ -65,20 +88,28 @@ def shown(code):
     return f"0x{code:08X} ({signed(code)})" if code >= 1 << 31 else str(code)
 
 
+def event_shown(event, kind):
+    if event is None:
+        return "none"
+    return f"{event} ({'information' if kind in SUCCESS_TYPES else 'error'})"
+
+
 def intune_json():
     codes = [{"@odata.type": "#microsoft.graph.win32LobAppReturnCode", "returnCode": signed(code), "type": kind}
-             for code, kind, _, _, _ in rows() if code is not None]
+             for code, kind, _, _, _, _ in rows() if code is not None]
     return json.dumps(codes, indent=2) + "\n"
 
 
 def markdown(which):
     if which == "launcher":
-        lines = ["| Code | Meaning | What a deployment system should make of it |", "|---|---|---|"]
-        lines += [f"| {shown(c)} | {m} | {a} |" for c, _, origin, m, a in rows() if origin == "launcher"]
+        lines = ["| Code | Event | Meaning | What a deployment system should make of it |", "|---|---|---|---|"]
+        lines += [f"| {shown(c)} | {event_shown(e, k)} | {m} | {a} |"
+                  for c, k, origin, e, m, a in rows() if origin == "launcher"]
     else:
-        lines = ["| Code | Intune type | Meaning | What a deployment system should make of it |", "|---|---|---|---|"]
-        lines += [f"| {shown(c)} | {'failed (unmapped)' if c is None else k} | {m} | {a} |"
-                  for c, k, _, m, a in rows()]
+        lines = ["| Code | Intune type | Event | Meaning | What a deployment system should make of it |",
+                 "|---|---|---|---|---|"]
+        lines += [f"| {shown(c)} | {'failed (unmapped)' if c is None else k} | {event_shown(e, k)} | {m} | {a} |"
+                  for c, k, _, e, m, a in rows()]
     return "\n".join(lines) + "\n"
 
 
@@ -125,6 +156,7 @@ def main():
                 problems.append(f"{path.name}: exit-code table differs from docs/exit-codes.tsv "
                                 "(run scripts/exit_codes.py update)")
         problems += guide_problems(GUIDE.read_text())
+        problems += outcome_problems()
         print("\n".join(problems) or "exit codes: tables and guide match the launcher")
         sys.exit(1 if problems else 0)
     else:

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "launcher/launch_sequence.h"
+#include "launcher/messages.h"
 #include "log/log_write.h"
-#include "log/messages.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"

@@ -39,11 +39,6 @@ platform::HANDLE FailOpen(DWORD error) {
     return platform::INVALID_HANDLE_VALUE;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return platform::FALSE;
-}
-
 bool IsLink(const std::string& hostPath) {
     struct stat info {};
     return ::lstat(hostPath.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
@@ -69,6 +64,8 @@ std::u16string HandleTarget(platform::HANDLE handle) {
     if (const FileHandle* file = FindFile(handle)) return file->named;
     if (M().tokens.count(reinterpret_cast<std::uintptr_t>(handle)) != 0) return sim::TOKEN;
     if (handle == CURRENT_PROCESS) return sim::OWN_PROCESS;
+    if (std::u16string source = EventSourceTarget(handle); !source.empty()) return source;
+    if (std::u16string crypt = CryptTarget(reinterpret_cast<std::uintptr_t>(handle)); !crypt.empty()) return crypt;
     return ProcessTarget(handle);
 }
 

@@ -94,4 +94,6 @@ DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 DWORD GetLastError() { return ::GetLastError(); }
 
+void SetLastError(DWORD error) { ::SetLastError(error); }
+
 }  // namespace platform
