@@ -11,7 +11,9 @@ the launcher's own build.
 Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool,
 in the version variant it needs) and a deploy folder with the launcher and its patch files; runs the
 launcher through exit_code_runner (which sees the full 32-bit exit code); then compares the exit code,
-the log file's exact bytes and what the tool received (command line and working folder).
+the log file's exact bytes and what the tool received (command line and working folder). Some also read
+the launcher's run record back from the prefix's registry file in both views, with what the tool saw of it
+while it ran, the event source's registration, and the run's event as Wine's eventlog debug channel prints it.
 
 A few probes run other programs of tests/tools the same way: the negative control of the DLL-planting
 test (a bare-name load of version.dll does take a planted copy) and the fatal stop of a real process.
@@ -602,9 +604,11 @@ class RerunAfterSuccess:
     def check(self, outcome):
         exit_code, patches = self.first
         first = patches.get(file_sha256(outcome.prefix.host_path(deploy_path("patch.rkv"))), {})
-        if (exit_code, first.get("Succeeded"), first.get("ExitCode")) != (0, RegistryValue.dword(1), RegistryValue.dword(0)):
+        success = (0, RegistryValue.dword(1), RegistryValue.dword(0))
+        if (exit_code, first.get("Succeeded"), first.get("ExitCode")) != success:
             shown = {name: value.describe() for name, value in first.items()}
-            return [f"the first run ended with {exit_code} and left patch.rkv's record {shown}, expected 0 and a success"]
+            return [f"the first run ended with {exit_code} and left patch.rkv's record {shown}, "
+                    "expected 0 and a success"]
         return []
 
 
@@ -1025,15 +1029,15 @@ class Suite:
             log = "C:\\ProgramData\\Velmor\\" + outcome.log_files[0].name
         problems += check_record_time(record, before, after)
         problems += compare_keys(record, expected_record(scenario, deploy, log), "record")
-        problems += compare_keys(source, {EVENT_SOURCE_KEY: scenario.expect_record.source_before or EVENT_SOURCE_VALUES},
-                                 "event source")
+        registration = scenario.expect_record.source_before or EVENT_SOURCE_VALUES
+        problems += compare_keys(source, {EVENT_SOURCE_KEY: registration}, "event source")
         problems += check_event(scenario, outcome, deploy, log)
         if scenario.expect_tool is not None and len(outcome.records) == 1:
             # While the tool runs, the key and each patch file's key say "started": a run that never ends
             # must leave no earlier outcome standing.
             seen = sorted(outcome.records[0].get("record", []))
-            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in
-                             [""] + [f"Patches\\{file_sha256(deploy / name)}" for name in scenario.expect_record.hashed])
+            keys = [""] + [f"Patches\\{file_sha256(deploy / name)}" for name in scenario.expect_record.hashed]
+            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in keys)
             if seen != started:
                 problems.append(f"the tool saw the record {seen}, expected {started}")
         return problems
