@@ -434,6 +434,14 @@ const StopRow STOPS[] = {
     {"a block too large for 32-bit sizes", "block allocation failed",
      [] { GuardedString(u"x").Append(u"y", 0xFFFFFFF0u); }},
     {"a length past 32 bits", "length overflow", [] { GuardedString(u"x").Append(u"y", 0xFFFFFFFEu); }},
+    {"a length past the block, then AppendPath", "index beyond capacity",
+     [] {
+         GuardedString s(u"x");
+         StringDescriptor* d = nullptr;
+         std::memcpy(&d, BlockOf(s) + block::DESCRIPTOR, sizeof d);
+         d->length = s.Capacity() + 2;
+         s.AppendPath(u"y");
+     }},
 };
 
 TEST_F(GuardedStringDeathTest, EachBrokenInvariantStopsAtItsOwnCheck) {
