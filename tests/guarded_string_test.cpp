@@ -447,6 +447,16 @@ const StopRow STOPS[] = {
          GuardedString s;
          s.FormatList(format.c_str(), args.data(), static_cast<std::uint32_t>(args.size()));
      }},
+    // The formatter's two passes must agree; a text that changes between them (here while the
+    // block is handed out) would otherwise be cut or left unterminated.
+    {"ATextChangedBetweenCountAndPrint", "format print failed",
+     [] {
+         static std::u16string text(100, u'a');  // longer than a first block: the block grows
+         static testing::CountingMemMgr manager;
+         GuardedString s(manager);
+         manager.beforeBlock = [] { text[0] = 0; };
+         s.Format(u"%s", text.c_str());
+     }},
     {"ALengthPastTheBlockThenAppendPath", "index beyond capacity",
      [] {
          GuardedString s(u"x");
