@@ -230,6 +230,14 @@ TEST_P(LogFolderTest, PlacesLogInVelmorFolder) {
 INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, ::testing::ValuesIn(FOLDER_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The shell's answer is read as a C string, so it ends inside the buffer whatever the shell left.
+TEST_F(LogFileTest, AnUnterminatedShellFolderEndsAtTheBuffersLastCharacter) {
+    const std::u16string kept = u"C:\\" + std::u16string(256, u'd');
+    sim::SetCommonAppDataUnterminated(kept + u"e");
+    OpenLog();
+    EXPECT_EQ(LogPath(), kept + u"\\Velmor\\" + DEFAULT_NAME);
+}
+
 // ---- EnsureDirectory -----------------------------------------------------------------------
 
 struct EnsureCase {

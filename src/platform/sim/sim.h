@@ -112,6 +112,9 @@ void SetString(View view, const std::u16string& key, const std::u16string& name,
                DWORD type = 1 /* REG_SZ */);
 /// Creates a key without values.
 void MakeKey(View view, const std::u16string& key);
+/// The next RegQueryValueExW that succeeds copies the value's bytes but reports `byteCount`, as a
+/// misbehaving registry filter might.
+void MisreportNextValueSize(DWORD byteCount);
 /// RegOpenKeyExW and RegCreateKeyExW of that key fail with `error` (e.g. ERROR_ACCESS_DENIED) in
 /// both views.
 void DenyKey(const std::u16string& key, LONG error);
@@ -249,6 +252,9 @@ int ProcessHandleCloses();
 /// SHGetFolderPathW(CSIDL_COMMON_APPDATA) succeeds with `path`. Default "C:\ProgramData"
 /// (the folder itself is not created).
 void SetCommonAppData(const std::u16string& path);
+/// SHGetFolderPathW succeeds but fills all MAX_PATH characters of the buffer with the first
+/// MAX_PATH characters of `path` and no terminator, as a misbehaving shell extension might.
+void SetCommonAppDataUnterminated(const std::u16string& path);
 /// SHGetFolderPathW returns `result` (not S_OK).
 void FailCommonAppData(HRESULT result);
 /// The system time as raw FILETIME ticks. Default 1600000000 s after 1970.
@@ -262,10 +268,11 @@ int PlainClockReads();
 
 /// Gives a file a version resource with this fixed file version.
 void SetFileVersion(const std::u16string& windowsPath, DWORD versionMS, DWORD versionLS);
-enum class VersionFailure { None, Size, Info, Query, ShortRecord };
+enum class VersionFailure { None, Size, Info, Query, ShortRecord, RecordPastEnd };
 /// Makes one stage fail for this file with `error` (ShortRecord: VerQueryValueW succeeds but
-/// reports a record shorter than VS_FIXEDFILEINFO). Without a version resource the size call
-/// fails with 1812 ERROR_RESOURCE_DATA_NOT_FOUND (the file exists and has no resources), 1813
+/// reports a record shorter than VS_FIXEDFILEINFO; RecordPastEnd: it reports a whole record that
+/// starts `error` bytes before the end of the resource, so that it runs past the caller's buffer). Without a version
+/// resource the size call fails with 1812 ERROR_RESOURCE_DATA_NOT_FOUND (the file exists and has no resources), 1813
 /// ERROR_RESOURCE_TYPE_NOT_FOUND (it has resources, none of them a version) or 2 (it does not exist).
 void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD error);
 /// Gives a file resources of other types than a version.

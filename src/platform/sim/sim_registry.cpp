@@ -62,6 +62,8 @@ using namespace detail;
 
 void SetMachine64Bit(bool is64Bit) { M().machine64 = is64Bit; }
 
+void MisreportNextValueSize(DWORD byteCount) { M().misreportedSize = byteCount; }
+
 void SetValue(View view, const std::u16string& key, const std::u16string& name, DWORD type,
               const std::vector<std::uint8_t>& bytes) {
     CreateKey(view, key).values[FoldCase(name)] = RegistryValue{type, bytes};
@@ -231,6 +233,10 @@ LONG Query(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::ui
     }
     std::copy(stored.bytes.begin(), stored.bytes.end(), data);
     *byteCount = size;
+    if (m.misreportedSize != 0) {
+        *byteCount = m.misreportedSize;
+        m.misreportedSize = 0;
+    }
     return ERROR_SUCCESS;
 }
 

@@ -168,6 +168,7 @@ struct Machine {
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View
     std::map<std::u16string, LONG> deniedKeys;
+    DWORD misreportedSize = 0;
     std::map<std::u16string, LONG> deniedWrites;  // by folded path; "" is all of HKLM
     std::map<std::uintptr_t, OpenKey> openKeys;
     std::vector<RegistryOpen> registryOpens;
@@ -197,6 +198,7 @@ struct Machine {
     int processHandleCloses = 0;
 
     std::u16string commonAppData = u"C:\\ProgramData";
+    bool commonAppDataUnterminated = false;
     bool commonAppDataFails = false;
     HRESULT commonAppDataResult = 0;
 
