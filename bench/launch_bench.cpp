@@ -4,7 +4,7 @@
 
 #include "alloc_count.h"
 #include "launcher/launch_sequence.h"
-#include "support/machine.h"
+#include "testkit/typical_machine.h"
 
 namespace {
 

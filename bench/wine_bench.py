@@ -10,7 +10,7 @@ each through timed_runner, which measures the wall time from just before the pro
 end of the wait. Warm-up runs come first and are not counted; the pairs alternate their order (ABBA) so
 that a drift of the machine's speed falls on both alike.
 
-Usage: wine_bench.py [--build-dir build/win64] [--runs 30] [--warmup 3] [--prefix DIR --keep-prefix]
+Usage: python3 -m bench.wine_bench [--build-dir build/win64] [--runs 30] [--warmup 3]
 Prints the medians and their ratio (target: the launcher within 1.10x of the bare start). The ratio is
 a figure, not a verdict: the exit status is 1 only when a run failed or the two did not start the tool
 alike, never because of the figures.
@@ -23,10 +23,8 @@ import sys
 import time
 from pathlib import Path
 
-sys.dont_write_bytecode = True
-REPO = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix, parse_timed_run  # noqa: E402
+from testkit.facts import ROOT
+from testkit.wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix, parse_timed_run
 
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
 TOOL = INSTALL_DIR + "\\installer\\kestrun.exe"
@@ -36,7 +34,6 @@ BARE_DIR = "C:\\bare"
 PARAMETERS = f' /encfile "{DEPLOY_DIR}\\patch.rkv"'
 TARGET_RATIO = 1.10
 RUN_TIMEOUT_S = 60
-
 
 
 class Bench:
@@ -98,20 +95,14 @@ def milliseconds(seconds):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64")
+    parser.add_argument("--build-dir", type=Path, default=ROOT / "build" / "win64")
     parser.add_argument("--runs", type=int, default=30, help="counted runs of each program")
     parser.add_argument("--warmup", type=int, default=3, help="uncounted runs of each program first")
-    parser.add_argument("--prefix", type=Path, help="use (and boot, if new) this Wine prefix")
-    parser.add_argument("--keep-prefix", action="store_true")
     args = parser.parse_args()
 
     started = time.monotonic()
-    prefix = WinePrefix(args.prefix, keep=args.keep_prefix or args.prefix is not None)
+    prefix = WinePrefix.open()
     try:
-        if not (prefix.root / "system.reg").exists():
-            prefix.boot()
-        else:
-            prefix.start_server()
         bench = Bench(prefix, args.build_dir.resolve())
         for _ in range(args.warmup):
             bench.run("launcher")

@@ -1,26 +1,24 @@
 #!/usr/bin/env python3
 """Runs a launcher build for real under Wine on a demo installation and shows what happened.
 
-Called by scripts/demo after the builds: the shipped i686 program under WOW64 (--wine-tree), or the x86_64
-twin. A private 64-bit Wine prefix gets a registered demo installation (InstallLocation = C:\\Program
-Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool that records what it receives),
-a decoy InstallLocation under Wow6432Node, and a deploy folder C:\\deploy with Orvane.Launcher.exe and
-patch.rkv. After the run it reads the run record back from the prefix's registry file, in both views, and
-the event from the run's Wine debug output.
+Called by scripts/demo after the builds (python3 -m scripts.demo_run): the shipped i686 program under WOW64, or
+with --x64 the x86_64 twin. A private 64-bit Wine prefix gets a registered demo installation (InstallLocation =
+C:\\Program Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool that records what it
+receives), a decoy InstallLocation under Wow6432Node, and a deploy folder C:\\deploy with Orvane.Launcher.exe and
+patch.rkv. After the run it reads the run record back from the prefix's registry file, in both views, and the event
+from the run's Wine debug output.
 """
 
 import argparse
 import re
 import shutil
 import sys
-from pathlib import Path
 
-REPO = Path(__file__).resolve().parents[1]
-sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
-sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, RECORD_KEY, RECORD_TREE,  # noqa: E402
-                         RECORD_TREE_32, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
-                         reported_events, runner_exit_code)
+from scripts.exit_codes import rows, signed
+from testkit.facts import ROOT
+from testkit.wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, RECORD_KEY, RECORD_TREE, RECORD_TREE_32,
+                                 UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
+                                 reported_events, runner_exit_code)
 
 INSTALL_LOCATION = "C:\\Program Files\\Corvantis Demo\\"
 DECOY_LOCATION = "C:\\Program Files (x86)\\Decoy\\"
@@ -28,25 +26,13 @@ TOOL = INSTALL_LOCATION + "installer\\kestrun.exe"
 DEPLOY = "C:\\deploy"
 LAUNCHER = DEPLOY + "\\Orvane.Launcher.exe"
 
-MEANINGS = {
-    0: "the patch tool ran and exited with 0",
-    2: "the patch tool or the chosen patch file does not exist",
-    3: "no install folder: the product's registry entry is missing or empty",
-    5: "the patch tool failed to start",
-    258: "the wait for the patch tool timed out (100 minutes)",
-    0xFFFFFFFF: "the wait for the patch tool failed",
-}
-
 
 def meaning(code, log_text):
-    # 2, 3 and 5 may also be the tool's own exit code; the log tells which.
-    if code != 0 and re.search(r"kestrun\.exe returned -?\d+\r?\n?$", log_text):
-        return "the patch tool's own exit code"
-    return MEANINGS.get(code, "the patch tool's own exit code")
-
-
-def signed(code):
-    return code - (1 << 32) if code & 0x80000000 else code
+    """The code's meaning in docs/exit-codes.tsv. 2, 3 and 5 may also be the tool's own exit code; the log tells."""
+    from_tool = code != 0 and re.search(r"kestrun\.exe returned -?\d+\r?\n?$", log_text) is not None
+    meanings = {number: text for number, _, origin, _, text, _ in rows()
+                if number is None or (origin == "tool") == from_tool}
+    return meanings.get(code, meanings[None])
 
 
 EVENT_TYPES = {0: "success", 1: "error", 2: "warning", 4: "information"}
@@ -99,9 +85,7 @@ def show_events(wine_errors):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--build-dir", type=Path, default=REPO / "build" / "win64", help="the launcher's build")
-    parser.add_argument("--helper-build-dir", type=Path, help="build of the runner and the stand-in tool")
-    parser.add_argument("--wine-tree", type=Path, help="Wine laid out by scripts/setup-wow64 (i686 launcher)")
+    parser.add_argument("--x64", action="store_true", help="the x86_64 twin instead of the shipped 32-bit program")
     parser.add_argument("--legacy", action="store_true",
                         help="install a legacy tool (6.0.2.999) and put patch.rkv.old beside the launcher too")
     parser.add_argument("--tool-exit-code", default="0", help="exit code of the stand-in tool (decimal or 0x hex)")
@@ -109,9 +93,9 @@ def main():
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix for a look around")
     args = parser.parse_args()
 
-    build = args.build_dir.resolve()
-    tools = (args.helper_build_dir or build).resolve() / "tests" / "tools"
-    launcher = build / "Orvane.Launcher.exe"
+    # The stand-in tool and the runner are x86_64 in both cases: their bitness does not matter here.
+    tools = ROOT / "build" / "win64" / "tests" / "tools"
+    launcher = ROOT / "build" / ("win64" if args.x64 else "win32") / "Orvane.Launcher.exe"
     runner = tools / "exit_code_runner.exe"
     variant = "stand_in_tool_6_0_2_999.exe" if args.legacy else "stand_in_tool_7_0_1_0.exe"
     for needed in (launcher, runner, tools / variant):
@@ -119,10 +103,11 @@ def main():
             print(f"missing {needed}: build the presets first", file=sys.stderr)
             return 1
 
-    prefix = WinePrefix(keep=args.keep, wine_tree=args.wine_tree)
+    print("Booting a private Wine prefix" + ("" if args.x64 else " (Wine's 32-bit side: build/wow64)") + " ...",
+          flush=True)
+    prefix = WinePrefix.open(wow64=not args.x64)
+    prefix.keep = args.keep
     try:
-        print(f"Booting a private Wine prefix in {prefix.root} ...", flush=True)
-        prefix.boot()
 
         # The decoy is where a 32-bit program that forgot the 64-bit view would look.
         decoy = {"InstallLocation": RegistryValue.string(DECOY_LOCATION)}
@@ -146,7 +131,7 @@ def main():
             (deploy / name).write_bytes(b"demo patch, " + name.encode() + b"\r\n")
 
         print()
-        if args.wine_tree:
+        if not args.x64:
             print("Program:        build/win32/Orvane.Launcher.exe, the shipped 32-bit file, under WOW64 in a 64-bit")
             print("                prefix (Wine's 32-bit side is emulated by qemu here, so a run takes a moment)")
         else:

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by scripts/test, scripts/demo and scripts/setup-wow64. Source it; it defines functions and a few
 # variables only.
 

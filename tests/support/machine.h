@@ -1,31 +1,16 @@
-// A typical machine for the launcher's tests, and helpers to read back what a run left behind.
+// The launcher's tests' machine (testkit/typical_machine.h), and helpers to read back what a run left behind.
 #pragma once
 
 #include <string>
 
 #include "launcher/process_objects.h"
 #include "platform/sim/sim.h"
+#include "testkit/typical_machine.h"
 
 namespace orvane::testing {
 
-inline constexpr const char16_t* UNINSTALL_KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvantis";
-inline constexpr const char16_t* INSTALL_FOLDER = u"C:\\Program Files\\Product\\";
-inline constexpr const char16_t* TOOL_PATH = u"C:\\Program Files\\Product\\installer\\kestrun.exe";
-inline constexpr const char16_t* LAUNCHER_PATH = u"D:\\deploy\\Orvane.Launcher.exe";
 inline constexpr const char16_t* LOG_PATH = u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-4242.txt";
 inline constexpr const char* BOM = "\xEF\xBB\xBF";
-
-/// The typical run: the product registered in the 64-bit view, its tool present, the launcher
-/// in D:\deploy beside patch.rkv, the tool exiting with 0.
-inline void TypicalMachine() {
-    sim::Reset();
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", INSTALL_FOLDER);
-    sim::MakeFile(TOOL_PATH, "MZ");
-    sim::MakeDrive(u'D');
-    sim::SetModuleFileName(LAUNCHER_PATH);
-    sim::MakeFile(u"D:\\deploy\\Orvane.Launcher.exe", "MZ");
-    sim::MakeFile(u"D:\\deploy\\patch.rkv", "patch");
-}
 
 using sim::Utf8;
 

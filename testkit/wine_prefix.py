@@ -1,28 +1,34 @@
-"""A private 64-bit Wine prefix for end-to-end runs: boot, registry, files, running programs.
+"""A private 64-bit Wine prefix for end-to-end runs, the demo and the benchmark: boot, registry, files, programs.
 
-One prefix is booted per suite run (about ten seconds); scenarios reset the little state they touch
-(the product's registry key, the install and deploy folders, the log folder) instead of booting again.
-The wineserver is kept alive between scenarios, which makes each program start take a tenth of a second.
+A prefix is booted once (about ten seconds) and kept for many runs, in one process or, at a fixed folder, across
+processes (python3 -m testkit.wine_prefix boot DIR [--wow64] | remove DIR). What the harness knows of it between
+processes (the Wine it was booted with, the registry keys it wrote, the paths a run placed) is kept in a file in it.
+The wineserver is kept alive between runs, which makes each program start take a tenth of a second.
 """
 
+import json
 import os
 import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 from pathlib import Path, PureWindowsPath
 
-UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+from testkit.facts import ROOT, source_string
+
+UNINSTALL_KEY = source_string("UNINSTALL_KEY")
 # The same key as a 32-bit process sees it unless it asks for the 64-bit view.
-UNINSTALL_KEY_32 = r"SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+UNINSTALL_KEY_32 = UNINSTALL_KEY.replace("SOFTWARE\\", "SOFTWARE\\Wow6432Node\\", 1)
 # What the launcher writes: its run record (in the 64-bit view; under Wow6432Node it would be in the 32-bit
 # one) and its event source's registration.
-RECORD_TREE = r"SOFTWARE\Velmor"
-RECORD_KEY = RECORD_TREE + r"\Orvane.Launcher"
-RECORD_TREE_32 = r"SOFTWARE\Wow6432Node\Velmor"
-EVENT_SOURCE_KEY = r"SYSTEM\CurrentControlSet\Services\EventLog\Application\Orvane.Launcher"
+RECORD_KEY = source_string("RECORD_KEY")
+RECORD_TREE = RECORD_KEY.rsplit("\\", 1)[0]
+RECORD_TREE_32 = RECORD_TREE.replace("SOFTWARE\\", "SOFTWARE\\Wow6432Node\\", 1)
+EVENT_SOURCE_KEY = source_string("EVENT_SOURCE_KEY")
+STATE_FILE = "harness-state.json"
 
 # What tests/tools/runner.cpp prints: the child's full exit code (hex, unsigned, signed), then for the
 # timed build its wall time and its own creation and exit times.
@@ -191,7 +197,10 @@ class WinePrefix:
         self.wine_tree = Path(wine_tree) if wine_tree else None
         self.root = Path(root) if root else Path(tempfile.mkdtemp(prefix="orvane-wine-"))
         self.keep = keep
-        self._written = {}  # subkey -> the values last written, to skip rewriting the same key
+        # Kept in STATE_FILE for the next process: the HKLM subkeys last written (lower case) with their values, to
+        # skip rewriting the same key; the trees known to be absent since no program ran; the paths placed for a run.
+        self.state = {"wine_tree": str(self.wine_tree) if self.wine_tree else None, "written": {}, "cleared": [],
+                      "scratch": []}
         self.env = dict(os.environ)
         self.env.pop("DISPLAY", None)  # no window may wait for a click
         self.env.pop("WAYLAND_DISPLAY", None)
@@ -204,6 +213,25 @@ class WinePrefix:
 
     # ---- life cycle -------------------------------------------------------------------------------------
 
+    @classmethod
+    def open(cls, root=None, wow64=False):
+        """A prefix ready to run programs: `root` taken as it is when a process booted it before (with the Wine it
+        was booted with), else booted (in a temporary folder when None, which close() removes; `wow64`: with
+        Wine's emulated 32-bit side, laid out by scripts/setup-wow64)."""
+        state_file = Path(root) / STATE_FILE if root else None
+        if state_file and state_file.exists():
+            state = json.loads(state_file.read_text())
+            prefix = cls(root, keep=True, wine_tree=state["wine_tree"])
+            prefix.state = state
+            prefix.start_server()
+            return prefix
+        if root:
+            shutil.rmtree(root, ignore_errors=True)
+        return cls(root, keep=root is not None, wine_tree=wow64_tree() if wow64 else None).boot()
+
+    def save_state(self):
+        (self.root / STATE_FILE).write_text(json.dumps(self.state))
+
     def boot(self):
         self.root.mkdir(parents=True, exist_ok=True)
         result = self.run_raw(["wineboot", "-i"], timeout=300)
@@ -214,6 +242,7 @@ class WinePrefix:
             shutil.copyfile(self.wine_tree / "lib" / "i386-linux-gnu" / "wine" / "i386-windows" / "zlib1.dll",
                             self.root / "drive_c" / "windows" / "syswow64" / "zlib1.dll")
         self.start_server()
+        self.save_state()
         return self
 
     def start_server(self):
@@ -240,6 +269,21 @@ class WinePrefix:
         self.close()
 
     # ---- paths --------------------------------------------------------------------------------------------
+
+    def scratch(self, path):
+        """Notes a path placed for one run, which clear_scratch() removes before the next."""
+        if str(path) not in self.state["scratch"]:
+            self.state["scratch"].append(str(path))
+            self.save_state()
+
+    def clear_scratch(self):
+        for path in map(Path, self.state["scratch"]):
+            if path.is_dir() and not path.is_symlink():
+                shutil.rmtree(path)
+            elif path.exists() or path.is_symlink():
+                path.unlink()
+        self.state["scratch"] = []
+        self.save_state()
 
     def drive_root(self, letter):
         return self.root / "dosdevices" / f"{letter.lower()}:"
@@ -273,6 +317,9 @@ class WinePrefix:
         program's handles and would keep a pipe open long after the program ended.
         """
         started = time.monotonic()
+        if self.state["cleared"]:
+            self.state["cleared"] = []  # the program may write them
+            self.save_state()
         if cwd is None:
             drive_c = self.root / "drive_c"
             cwd = drive_c if drive_c.is_dir() else self.root
@@ -313,12 +360,14 @@ class WinePrefix:
         own registry file while the server is stopped (once for all of them); that file keeps every byte as
         given. A subkey under SOFTWARE\\Wow6432Node is what 32-bit programs see.
 
-        `clear`: HKLM subkeys whose whole trees are removed first, every time: keys that the programs write,
-        so that what is there after a run was written by that run. A key of `keys` inside one is written again.
+        `clear`: HKLM subkeys whose whole trees are removed first unless known to be absent: keys that the programs
+        write, so that what is there after a run was written by that run. A key of `keys` inside one is written again.
         """
-        wanted = {subkey: None if values is None else {name: (v.type, v.data) for name, v in values.items()}
+        written, cleared = self.state["written"], self.state["cleared"]
+        clear = [tree for tree in clear if tree.lower() not in cleared]
+        wanted = {subkey: None if values is None else {name: [v.type, v.data.hex()] for name, v in values.items()}
                   for subkey, values in keys.items()}
-        changed = [subkey for subkey in keys if self._written.get(subkey.lower(), "unknown") != wanted[subkey]
+        changed = [subkey for subkey in keys if written.get(subkey.lower(), "unknown") != wanted[subkey]
                    or any(in_key_tree(subkey, tree) for tree in clear)]
         if not changed and not clear:
             return
@@ -339,7 +388,10 @@ class WinePrefix:
         registry_file.write_text(text, encoding="utf-8")
         self.start_server()
         for subkey in changed:
-            self._written[subkey.lower()] = wanted[subkey]
+            written[subkey.lower()] = wanted[subkey]
+        cleared += [tree.lower() for tree in clear]
+        self.state["cleared"] = [tree for tree in cleared if not any(in_key_tree(key, tree) for key in changed)]
+        self.save_state()
 
     def read_machine_keys(self, *trees, clear=False):
         """Every key with values in the HKLM subkeys `trees` (each with everything under it), as the server
@@ -358,11 +410,19 @@ class WinePrefix:
                 for tree in trees:
                     cleared = _remove_key_tree(cleared, tree)
                 registry_file.write_text(cleared, encoding="utf-8")
-                self._written = {subkey: values for subkey, values in self._written.items()
-                                 if not any(in_key_tree(subkey, tree) for tree in trees)}
+                self.state["written"] = {subkey: values for subkey, values in self.state["written"].items()
+                                         if not any(in_key_tree(subkey, tree) for tree in trees)}
+                self.state["cleared"] = [tree.lower() for tree in trees]
+                self.save_state()
         finally:
             self.start_server()
         return parse_registry_file(text, trees)
+
+
+def wow64_tree():
+    """The root of Wine laid out with its emulated 32-bit side by scripts/setup-wow64 (once; later calls are quick)."""
+    run = subprocess.run([str(ROOT / "scripts" / "setup-wow64")], stdout=subprocess.PIPE, text=True, check=True)
+    return Path(run.stdout.strip().splitlines()[-1])
 
 
 # ---- Wine's registry file -------------------------------------------------------------------------------------
@@ -489,3 +549,22 @@ def _remove_key_section(text, header):
         if not skipping:
             out.append(line)
     return "\n".join(out)
+
+
+def main():
+    """boot DIR [--wow64]: a fresh prefix in DIR, its server left running, for processes that run one after the
+    other (any earlier prefix there is removed first); remove DIR: its server stopped and the folder removed."""
+    command, root = sys.argv[1], Path(sys.argv[2])
+    if (root / STATE_FILE).exists():
+        earlier = WinePrefix.open(root)
+        earlier.keep = False
+        earlier.close()
+    if command == "boot":
+        started = time.monotonic()
+        prefix = WinePrefix.open(root, wow64="--wow64" in sys.argv[3:])
+        print(f"wine prefix booted in {time.monotonic() - started:.1f} s: {prefix.root}"
+              + (f" (with {prefix.wine_tree})" if prefix.wine_tree else ""))
+
+
+if __name__ == "__main__":
+    main()
