@@ -50,9 +50,11 @@ orvane_check(static.product static COMMAND ${ORVANE_PYTHON} -m tests.static.chec
 
 # The end-to-end scenarios: one prefix per build, booted once (about 12 s) and shared by every scenario's process,
 # one at a time. Each scenario is a test of its own, listed when ctest starts (cmake/e2e_tests.cmake).
+set(e2e_stages e2e e2e32)
+set(e2e_builds win64 win32)
 set(boot_win64 "")
 set(boot_win32 --wow64)  # with Wine's emulated 32-bit side, which scripts/setup-wow64 lays out once
-foreach(stage build IN ZIP_LISTS "e2e;e2e32" "win64;win32")
+foreach(stage build IN ZIP_LISTS e2e_stages e2e_builds)
   set(prefix ${ORVANE_E2E_PREFIXES}/${build})
   orvane_check(${stage}.prefix ${stage} COMMAND ${ORVANE_PYTHON} -m testkit.wine_prefix boot ${prefix} ${boot_${build}}
                PROPERTIES FIXTURES_SETUP ${stage}-prefix RESOURCE_LOCK ${stage}-prefix COST 500)

@@ -9,6 +9,7 @@ ORVANE_PACKAGES=(
   cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 libz-mingw-w64 python3-pefile
   valgrind clang-tidy clang-format libclang-rt-14-dev icoutils osslsigncode openssl
+  python3-pytest shellcheck flake8
 )
 
 package_installed() {

@@ -218,16 +218,24 @@ class WinePrefix:
         """A prefix ready to run programs: `root` taken as it is when a process booted it before (with the Wine it
         was booted with), else booted (in a temporary folder when None, which close() removes; `wow64`: with
         Wine's emulated 32-bit side, laid out by scripts/setup-wow64)."""
-        state_file = Path(root) / STATE_FILE if root else None
-        if state_file and state_file.exists():
-            state = json.loads(state_file.read_text())
-            prefix = cls(root, keep=True, wine_tree=state["wine_tree"])
-            prefix.state = state
-            prefix.start_server()
-            return prefix
+        earlier = cls.booted(root) if root else None
+        if earlier:
+            earlier.start_server()
+            return earlier
         if root:
             shutil.rmtree(root, ignore_errors=True)
         return cls(root, keep=root is not None, wine_tree=wow64_tree() if wow64 else None).boot()
+
+    @classmethod
+    def booted(cls, root):
+        """The prefix a process booted in `root` and left there, its server as it is; None when there is none."""
+        state_file = Path(root) / STATE_FILE
+        if not state_file.exists():
+            return None
+        state = json.loads(state_file.read_text())
+        prefix = cls(root, keep=True, wine_tree=state["wine_tree"])
+        prefix.state = state
+        return prefix
 
     def save_state(self):
         (self.root / STATE_FILE).write_text(json.dumps(self.state))
@@ -555,8 +563,8 @@ def main():
     """boot DIR [--wow64]: a fresh prefix in DIR, its server left running, for processes that run one after the
     other (any earlier prefix there is removed first); remove DIR: its server stopped and the folder removed."""
     command, root = sys.argv[1], Path(sys.argv[2])
-    if (root / STATE_FILE).exists():
-        earlier = WinePrefix.open(root)
+    earlier = WinePrefix.booted(root)
+    if earlier:
         earlier.keep = False
         earlier.close()
     if command == "boot":
