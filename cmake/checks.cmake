@@ -17,34 +17,35 @@ function(orvane_check name stage)
   set_tests_properties(${name} PROPERTIES LABELS ${stage} TIMEOUT 900 ${arg_PROPERTIES})
 endfunction()
 
-# A build takes both cores (CMAKE_BUILD_PARALLEL_LEVEL, which ./scripts/test sets to 2); so do the stages whose
-# figures would suffer from company.
+# With no timings of an earlier run, ctest starts the tests of highest COST first: the builds, then the two chains
+# of end-to-end scenarios (one at a time in each prefix, the 32-bit one the longest), so that the rest fills the
+# other core around them. The benchmarks take both cores, at the end, for figures undisturbed by company.
 foreach(preset IN ITEMS host-asan win32 win64)
   orvane_check(build.${preset} build COMMAND ${CMAKE_COMMAND} --workflow --preset ${preset}
-               PROPERTIES FIXTURES_SETUP ${preset} PROCESSORS 2 COST 1000)
+               PROPERTIES FIXTURES_SETUP ${preset} COST 1000)
 endforeach()
 
 # The sanitized unit tests in one process (the fixture builds them); a finding of UBSan shows where it was made.
 orvane_check(asan asan COMMAND ${CMAKE_COMMAND} -E env UBSAN_OPTIONS=print_stacktrace=1
              ${ORVANE_ROOT}/build/host-asan/orvane_tests --gtest_output=xml:${ORVANE_TEST_LOGS}/asan.xml
              PROPERTIES FIXTURES_REQUIRED host-asan)
-orvane_check(valgrind valgrind COMMAND ${ORVANE_ROOT}/scripts/memcheck $<TARGET_FILE:orvane_tests>)
+orvane_check(valgrind valgrind COMMAND ${ORVANE_ROOT}/scripts/memcheck $<TARGET_FILE:orvane_tests> PROPERTIES COST 400)
 
 file(GLOB fuzzers CONFIGURE_DEPENDS ${ORVANE_ROOT}/fuzz/*_fuzz.cpp)
-orvane_check(build.fuzz build COMMAND ${ORVANE_ROOT}/fuzz/run --build-only PROPERTIES FIXTURES_SETUP fuzz PROCESSORS 2)
+orvane_check(build.fuzz build COMMAND ${ORVANE_ROOT}/fuzz/run --build-only PROPERTIES FIXTURES_SETUP fuzz COST 300)
 foreach(fuzzer IN LISTS fuzzers)
   get_filename_component(fuzzer ${fuzzer} NAME_WE)
   orvane_check(fuzz.${fuzzer} fuzz COMMAND ${ORVANE_ROOT}/fuzz/run --no-build ${fuzzer} PROPERTIES FIXTURES_REQUIRED fuzz)
 endforeach()
-orvane_check(strbench strbench COMMAND ${ORVANE_ROOT}/bench/run PROPERTIES PROCESSORS 2)
+orvane_check(build.bench build COMMAND ${ORVANE_ROOT}/bench/run --build-only PROPERTIES FIXTURES_SETUP bench COST 300)
+orvane_check(strbench strbench COMMAND ${ORVANE_ROOT}/bench/run --no-build
+             PROPERTIES FIXTURES_REQUIRED bench PROCESSORS 2)
 
 foreach(tool IN ITEMS clang-format clang-tidy shellcheck flake8)
   orvane_check(lint.${tool} lint COMMAND ${ORVANE_ROOT}/scripts/lint ${tool})
 endforeach()
-set_tests_properties(lint.clang-tidy PROPERTIES PROCESSORS 2)
 
-orvane_check(repro repro COMMAND ${ORVANE_PYTHON} -m tests.repro.check_repro
-             PROPERTIES FIXTURES_REQUIRED win32 PROCESSORS 2)
+orvane_check(repro repro COMMAND ${ORVANE_PYTHON} -m tests.repro.check_repro PROPERTIES FIXTURES_REQUIRED win32)
 orvane_check(static.product static COMMAND ${ORVANE_PYTHON} -m tests.static.check_product
              PROPERTIES FIXTURES_REQUIRED win32)
 
@@ -57,7 +58,7 @@ set(boot_win32 --wow64)  # with Wine's emulated 32-bit side, which scripts/setup
 foreach(stage build IN ZIP_LISTS e2e_stages e2e_builds)
   set(prefix ${ORVANE_E2E_PREFIXES}/${build})
   orvane_check(${stage}.prefix ${stage} COMMAND ${ORVANE_PYTHON} -m testkit.wine_prefix boot ${prefix} ${boot_${build}}
-               PROPERTIES FIXTURES_SETUP ${stage}-prefix RESOURCE_LOCK ${stage}-prefix COST 500)
+               PROPERTIES FIXTURES_SETUP ${stage}-prefix RESOURCE_LOCK ${stage}-prefix COST 900)
   orvane_check(${stage}.prefix.remove ${stage} COMMAND ${ORVANE_PYTHON} -m testkit.wine_prefix remove ${prefix}
                PROPERTIES FIXTURES_CLEANUP ${stage}-prefix RESOURCE_LOCK ${stage}-prefix)
 endforeach()
@@ -71,5 +72,5 @@ orvane_check(bench.wine bench COMMAND ${ORVANE_PYTHON} -m bench.wine_bench --run
 # end-to-end prefix.
 orvane_check(release.exit-codes release COMMAND ${ORVANE_PYTHON} -m scripts.exit_codes check)
 orvane_check(release.release release COMMAND ${ORVANE_PYTHON} -m tests.release.release_test
-             PROPERTIES FIXTURES_REQUIRED "win32;win64;e2e-prefix" RESOURCE_LOCK e2e-prefix PROCESSORS 2
+             PROPERTIES FIXTURES_REQUIRED "win32;win64;e2e-prefix" RESOURCE_LOCK e2e-prefix
                         ENVIRONMENT ORVANE_E2E_PREFIXES=${ORVANE_E2E_PREFIXES})

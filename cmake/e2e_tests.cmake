@@ -15,9 +15,11 @@ foreach(node IN LISTS nodes)
   if(build STREQUAL "win64")
     set(stage e2e)
     set(builds win64)
+    set(cost 500)
   else()
     set(stage e2e32)
     set(builds win32 win64)
+    set(cost 600)  # the longest chain: it starts first
   endif()
   if(CMAKE_MATCH_3)
     set(name ${stage}.${CMAKE_MATCH_3})
@@ -25,7 +27,7 @@ foreach(node IN LISTS nodes)
     set(name ${stage}.${CMAKE_MATCH_1})
   endif()
   add_test(${name} @ORVANE_PYTHON@ -m pytest -q --junitxml=@ORVANE_TEST_LOGS@/${stage}/${name}.xml ${node})
-  set_tests_properties(${name} PROPERTIES LABELS ${stage} WORKING_DIRECTORY @ORVANE_ROOT@ TIMEOUT 600
+  set_tests_properties(${name} PROPERTIES LABELS ${stage} WORKING_DIRECTORY @ORVANE_ROOT@ TIMEOUT 600 COST ${cost}
                        FIXTURES_REQUIRED "${builds};${stage}-prefix" RESOURCE_LOCK ${stage}-prefix
                        ENVIRONMENT ORVANE_E2E_PREFIXES=@ORVANE_E2E_PREFIXES@)
 endforeach()
