@@ -17,6 +17,7 @@ using platform::BOOL;
 using platform::DWORD;
 using platform::HRESULT;
 using platform::LONG;
+using platform::WORD;
 
 /// The site's name in the abort message of the fatal stop: "sim: fatal stop: <name>".
 const char* FatalSiteName(platform::FatalSite site);
@@ -109,8 +110,32 @@ void SetString(View view, const std::u16string& key, const std::u16string& name,
                DWORD type = 1 /* REG_SZ */);
 /// Creates a key without values.
 void MakeKey(View view, const std::u16string& key);
-/// RegOpenKeyExW of that key fails with `error` (e.g. ERROR_ACCESS_DENIED) in both views.
+/// RegOpenKeyExW and RegCreateKeyExW of that key fail with `error` (e.g. ERROR_ACCESS_DENIED) in
+/// both views.
 void DenyKey(const std::u16string& key, LONG error);
+/// An account without the right to write `key` and the keys below it (default: all of HKLM), as a
+/// standard user is for HKLM\SOFTWARE: in both views, RegOpenKeyExW and RegCreateKeyExW asking for
+/// KEY_SET_VALUE or KEY_CREATE_SUB_KEY fail with `error`, and so does RegCreateKeyExW of a key that
+/// is missing, whatever it asks; opening an existing key to read still works.
+void DenyRegistryWrites(LONG error, const std::u16string& key = {});
+
+/// A value as the registry holds it: its type and its bytes, exactly as they were stored.
+struct RegistryValue {
+    DWORD type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+/// The value `name` of `key`; empty when the key or the value is missing.
+std::optional<RegistryValue> GetValue(View view, const std::u16string& key, const std::u16string& name);
+/// The text of a REG_SZ stored as RegSetValueEx should store it: its characters and one
+/// terminator, nothing after. Empty for anything else (missing, another type, no terminator, an
+/// odd byte count, bytes after the terminator), so that a test reading it also checks the form.
+std::optional<std::u16string> GetString(View view, const std::u16string& key, const std::u16string& name);
+/// A REG_DWORD of exactly four bytes; empty for anything else.
+std::optional<DWORD> GetDword(View view, const std::u16string& key, const std::u16string& name);
+bool KeyExists(View view, const std::u16string& key);
+/// The names of the keys right below `key`, spelt as they were first created, in the registry's
+/// order (without regard to case).
+std::vector<std::u16string> SubKeys(View view, const std::u16string& key);
 
 struct RegistryOpen {
     std::u16string subKey;
@@ -124,11 +149,48 @@ struct RegistryQuery {
     DWORD byteCountIn;
     LONG result;
 };
+struct RegistryCreate {
+    std::u16string subKey;
+    DWORD access;
+    LONG result;
+    DWORD disposition;  // 0 when the call failed
+};
 const std::vector<RegistryOpen>& RegistryOpens();
 const std::vector<RegistryQuery>& RegistryQueries();
-/// RegCloseKey calls so far, and keys opened but not yet closed.
+const std::vector<RegistryCreate>& RegistryCreates();
+/// RegCloseKey calls so far, and keys opened or created but not yet closed.
 int RegistryCloses();
 int OpenKeys();
+
+// ---- CryptoAPI ---------------------------------------------------------------------------
+// One provider type is installed, PROV_RSA_AES, and it hashes with SHA-256 only. Without
+// CRYPT_VERIFYCONTEXT CryptAcquireContextW fails with NTE_BAD_KEYSET, as for an account without a
+// default key container. Like advapi32, the calls answer a handle they do not know (never handed
+// out, already destroyed or released, or a hash whose provider was released first) with
+// ERROR_INVALID_PARAMETER.
+
+/// Providers acquired and not released, and hash objects created and not destroyed. A hash whose
+/// provider was released first stays counted: Windows ended it with its provider, and the
+/// CryptDestroyHash that follows fails.
+int OpenCryptHandles();
+/// The byte count of every CryptHashData call so far, in order.
+const std::vector<DWORD>& HashDataSizes();
+/// The SHA-256 digest of `bytes`, by the engine behind the simulated CryptoAPI.
+std::vector<std::uint8_t> Sha256Of(const std::string& bytes);
+
+// ---- Event log ---------------------------------------------------------------------------
+
+/// One event reported through ReportEventW.
+struct Event {
+    std::u16string source;
+    WORD type;
+    DWORD eventId;
+    std::u16string text;
+};
+/// Every event reported so far, in order.
+const std::vector<Event>& Events();
+/// Handles from RegisterEventSourceW not yet given to DeregisterEventSource.
+int OpenEventSources();
 
 // ---- Process and modules -----------------------------------------------------------------
 
@@ -222,18 +284,21 @@ void FailGeneralAllocation(int n);
 const std::vector<std::string>& Calls();
 /// A call as the trace holds it: its name and what it was called on, that is its path, key or
 /// value name, or for a handle what the handle stands for (a file or folder: the path it was
-/// opened by; a process handle: the file started), or one of the names below. `on` is empty for
-/// calls on nothing of the kind.
+/// opened by; a process handle: the file started; an event source: its name), or one of the
+/// names below. `on` is empty for calls on nothing of the kind.
 struct TracedCall {
     std::string name;
     std::u16string on;
 };
 /// What the trace names the things without a path by: the launcher's access token, its own
-/// process (the pseudo-handle), its own module (a null module handle) and the shell folder.
+/// process (the pseudo-handle), its own module (a null module handle), the shell folder, and
+/// CryptoAPI's provider and hash objects.
 inline constexpr const char16_t* TOKEN = u"the launcher's token";
 inline constexpr const char16_t* OWN_PROCESS = u"the launcher's process";
 inline constexpr const char16_t* OWN_MODULE = u"the launcher's module";
 inline constexpr const char16_t* COMMON_APPDATA = u"CSIDL_COMMON_APPDATA";
+inline constexpr const char16_t* CRYPT_PROVIDER = u"the CryptoAPI provider";
+inline constexpr const char16_t* SHA256_HASH = u"the SHA-256 hash";
 /// Every platform call so far, in order, with what it was called on.
 const std::vector<TracedCall>& Trace();
 /// The `occurrence`-th call (1-based, counted from now) of `name` fails with `error` as that

@@ -69,6 +69,8 @@ std::u16string HandleTarget(platform::HANDLE handle) {
     if (const FileHandle* file = FindFile(handle)) return file->named;
     if (M().tokens.count(reinterpret_cast<std::uintptr_t>(handle)) != 0) return sim::TOKEN;
     if (handle == CURRENT_PROCESS) return sim::OWN_PROCESS;
+    if (std::u16string source = EventSourceTarget(handle); !source.empty()) return source;
+    if (std::u16string crypt = CryptTarget(reinterpret_cast<std::uintptr_t>(handle)); !crypt.empty()) return crypt;
     return ProcessTarget(handle);
 }
 

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -83,12 +84,8 @@ struct ProcessHandle {
     std::u16string file;  ///< what was started, as the record named it
 };
 
-struct RegistryValue {
-    DWORD type = 0;
-    std::vector<std::uint8_t> bytes;
-};
-
 struct RegistryKey {
+    std::u16string name;                             // the last part of its path, spelt as first created
     std::map<std::u16string, RegistryValue> values;  // by folded name
 };
 
@@ -97,6 +94,32 @@ struct OpenKey {
     std::u16string path;  // folded
     DWORD access = 0;
     std::u16string named;  // the sub-key as the caller spelt it
+};
+
+/// SHA-256 as FIPS 180-4 defines it, fed in pieces of any size.
+class Sha256 {
+public:
+    static constexpr std::size_t DIGEST_BYTES = 32;
+    void Add(const std::uint8_t* data, std::size_t length);
+    /// The digest of everything added; the object is spent afterwards.
+    std::array<std::uint8_t, DIGEST_BYTES> Finish();
+
+private:
+    void Compress(const std::uint8_t* block);
+
+    std::array<std::uint32_t, 8> state = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
+                                          0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<std::uint8_t, 64> pending{};
+    std::size_t pendingLength = 0;
+    std::uint64_t totalLength = 0;
+};
+
+struct CryptHash {
+    std::uintptr_t provider = 0;
+    bool orphaned = false;  ///< its provider was released first
+    bool finished = false;  ///< the digest was read; no more data
+    Sha256 engine;
+    std::array<std::uint8_t, Sha256::DIGEST_BYTES> digest{};
 };
 
 struct VersionEntry {
@@ -144,10 +167,19 @@ struct Machine {
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View
     std::map<std::u16string, LONG> deniedKeys;
+    std::map<std::u16string, LONG> deniedWrites;  // by folded path; "" is all of HKLM
     std::map<std::uintptr_t, OpenKey> openKeys;
     std::vector<RegistryOpen> registryOpens;
     std::vector<RegistryQuery> registryQueries;
+    std::vector<RegistryCreate> registryCreates;
     int registryCloses = 0;
+
+    std::set<std::uintptr_t> cryptProviders;
+    std::map<std::uintptr_t, CryptHash> cryptHashes;
+    std::vector<DWORD> hashDataSizes;
+
+    std::map<std::uintptr_t, std::u16string> eventSources;  // the source each handle reports for
+    std::vector<Event> events;
 
     bool wow64Fails = false;
     BOOL wow64Flag = 1;
@@ -186,8 +218,14 @@ bool Enter(const char* name, DWORD* error);
 bool Enter(const char* name, const std::u16string& on, DWORD* error);
 /// What a process handle stands for in the trace: the file that was started ("" for others).
 std::u16string ProcessTarget(platform::HANDLE handle);
+/// What a CryptoAPI handle stands for in the trace: sim::CRYPT_PROVIDER or sim::SHA256_HASH ("" for
+/// others).
+std::u16string CryptTarget(std::uintptr_t handle);
+/// The source an event-log handle reports for ("" for others).
+std::u16string EventSourceTarget(platform::HANDLE handle);
 /// What any handle stands for in the trace: a file's or folder's path, a process's file,
-/// sim::TOKEN or sim::OWN_PROCESS ("" for others).
+/// sim::TOKEN, sim::OWN_PROCESS, an event source's name, sim::CRYPT_PROVIDER or sim::SHA256_HASH
+/// ("" for others).
 std::u16string HandleTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
 /// GetCurrentProcess's pseudo-handle.
