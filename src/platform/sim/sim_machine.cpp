@@ -83,6 +83,14 @@ bool Enter(const char* name, const std::u16string& on, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
     m.trace.push_back(sim::TracedCall{name, on});
+    for (auto hook = m.hooks.begin(); hook != m.hooks.end(); ++hook) {
+        if (hook->on == on) {
+            const std::function<void()> action = std::move(hook->action);
+            m.hooks.erase(hook);
+            action();
+            break;
+        }
+    }
     bool due = false;
     for (Injection& injection : m.injections) {
         if (injection.name != name || (!injection.anyTarget && injection.on != on)) continue;
@@ -228,6 +236,10 @@ void FailCall(const std::string& name, DWORD error, int occurrence) {
 void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence) {
     if (occurrence < 1) occurrence = 1;
     M().injections.push_back(Injection{name, error, occurrence, false, on});
+}
+
+void BeforeFirstCallOn(const std::u16string& on, std::function<void()> action) {
+    M().hooks.push_back(Machine::Hook{on, std::move(action)});
 }
 
 void SetProcessId(DWORD id) { M().processId = id; }

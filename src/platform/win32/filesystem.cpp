@@ -1,8 +1,11 @@
 #include "platform/win32/windows_api.h"
 
 #include <aclapi.h>
+#include <sddl.h>
+#include <winternl.h>
 
 #include <cstddef>
+#include <cstring>
 
 static_assert(sizeof(platform::FILETIME) == sizeof(::FILETIME) && alignof(platform::FILETIME) == alignof(::FILETIME));
 static_assert(offsetof(platform::FILETIME, dwLowDateTime) == offsetof(::FILETIME, dwLowDateTime));
@@ -21,6 +24,14 @@ SAME_INFO_FIELD(nNumberOfLinks);
 SAME_INFO_FIELD(nFileIndexLow);
 #undef SAME_INFO_FIELD
 
+// Handed to Windows as it is.
+static_assert(sizeof(platform::SECURITY_ATTRIBUTES) == sizeof(::SECURITY_ATTRIBUTES));
+static_assert(offsetof(platform::SECURITY_ATTRIBUTES, nLength) == offsetof(::SECURITY_ATTRIBUTES, nLength));
+static_assert(offsetof(platform::SECURITY_ATTRIBUTES, lpSecurityDescriptor) ==
+              offsetof(::SECURITY_ATTRIBUTES, lpSecurityDescriptor));
+static_assert(offsetof(platform::SECURITY_ATTRIBUTES, bInheritHandle) ==
+              offsetof(::SECURITY_ATTRIBUTES, bInheritHandle));
+
 namespace {
 
 using PreciseTimeFunction = VOID(WINAPI*)(::FILETIME*);
@@ -37,8 +48,16 @@ namespace platform {
 
 using win32::Win;
 
-BOOL CreateDirectoryW(const char16_t* path, void* securityAttributes) {
-    return ::CreateDirectoryW(win32::Wide(path), static_cast<::SECURITY_ATTRIBUTES*>(securityAttributes));
+BOOL CreateDirectoryW(const char16_t* path, SECURITY_ATTRIBUTES* securityAttributes) {
+    return ::CreateDirectoryW(win32::Wide(path), reinterpret_cast<::SECURITY_ATTRIBUTES*>(securityAttributes));
+}
+
+BOOL ConvertStringSecurityDescriptorToSecurityDescriptorW(const char16_t* text, DWORD revision, void** descriptor) {
+    return ::ConvertStringSecurityDescriptorToSecurityDescriptorW(win32::Wide(text), revision, descriptor, nullptr);
+}
+
+UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT size) {
+    return ::GetSystemWindowsDirectoryW(win32::Wide(buffer), size);
 }
 
 void GetSystemTimeAsFileTime(FILETIME* time) { ::GetSystemTimeAsFileTime(reinterpret_cast<::FILETIME*>(time)); }
@@ -52,6 +71,51 @@ SystemTimeFunction FindGetSystemTimePreciseAsFileTime() {
 HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD disposition, DWORD flagsAndAttributes) {
     return win32::Ours(
         ::CreateFileW(win32::Wide(path), access, share, nullptr, disposition, flagsAndAttributes, nullptr));
+}
+
+NTSTATUS NtCreateFile(HANDLE* file, DWORD access, HANDLE rootDirectory, const char16_t* name, DWORD share,
+                      DWORD disposition, DWORD options) {
+    // In ntdll, which every process has loaded: looked up, so that the import table stays as it is.
+    static const auto call = win32::SystemFunction<decltype(&::NtCreateFile)>(L"ntdll.dll", "NtCreateFile");
+    if (call == nullptr) {
+        return static_cast<NTSTATUS>(0xC0000001);  // STATUS_UNSUCCESSFUL
+    }
+    ::USHORT bytes = 0;
+    while (name[bytes / sizeof(char16_t)] != 0) {
+        bytes += sizeof(char16_t);
+    }
+    ::UNICODE_STRING text{bytes, bytes, const_cast<::PWSTR>(win32::Wide(name))};
+    ::OBJECT_ATTRIBUTES attributes{};
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, Win(rootDirectory), nullptr);
+    ::IO_STATUS_BLOCK io{};
+    ::HANDLE opened = nullptr;
+    // Synchronous, as CreateFileW's handles are: ReadFile and WriteFile then keep and move the
+    // file position themselves.
+    const NTSTATUS status = call(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                                 disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status == STATUS_SUCCESS) {
+        *file = win32::Ours(opened);
+    }
+    return status;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, const char16_t* newPath) {
+    alignas(::FILE_RENAME_INFO) std::uint8_t record[sizeof(::FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)] = {};
+    ::DWORD bytes = 0;
+    while (newPath[bytes / sizeof(char16_t)] != 0) {
+        bytes += sizeof(char16_t);
+        if (bytes >= MAX_PATH * sizeof(wchar_t)) {
+            ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+            return FALSE;
+        }
+    }
+    auto* info = reinterpret_cast<::FILE_RENAME_INFO*>(record);
+    info->ReplaceIfExists = FALSE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = bytes;
+    std::memcpy(record + offsetof(::FILE_RENAME_INFO, FileName), newPath, bytes);
+    return ::SetFileInformationByHandle(Win(file), ::FileRenameInfo, info,
+                                        offsetof(::FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
