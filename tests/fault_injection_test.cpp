@@ -225,8 +225,11 @@ std::vector<CallRow> CallRows() {
         return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};
     };
     return {
-        // OpenLog: the folder, its creation, the file and its mark.
+        // OpenLog: the folder, the run's rule, the folder's creation, the file and its mark.
         {"SHGetFolderPathW", COMMON_APPDATA, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"OpenProcessToken", TOKEN, 1, 0, NORMAL},  // an unread elevation counts as none: so it is
+        {"GetTokenInformation", TOKEN, 1, 0, NORMAL},
+        {"CloseHandle", TOKEN, 1, 0, NORMAL},
         {"PathFileExistsW", LOG_FOLDER, 1, 0, NORMAL},                        // missing anyway
         {"PathRemoveBackslashW", LOG_FOLDER, 1, 0, NORMAL},                   // none to remove
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
@@ -236,21 +239,17 @@ std::vector<CallRow> CallRows() {
         {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},          // looks missing: making it fails, harmlessly
         {"CreateDirectoryW", DATA_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"CreateDirectoryW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
-        // The folder is checked before the file: not known to be safe means no log.
+        // The folder is checked before the file: not known to be safe means no log. The file is
+        // new: created in the checked folder, written to with no look at its start.
         {"CreateFileW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"GetFileInformationByHandle", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"GetSecurityInfo", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
-        {"OpenProcessToken", TOKEN, 1, 0, NORMAL, LogFile::Missing},
-        {"GetTokenInformation", TOKEN, 1, 0, NORMAL, LogFile::Missing},
-        {"CloseHandle", TOKEN, 1, 0, NORMAL},
-        {"CloseHandle", LOG_FOLDER, 1, 0, NORMAL},
-        {"CreateFileW", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},              // start not examined: no mark
-        {"GetFileInformationByHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the new file stays as made
-        {"ReadFile", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},
-        {"CloseHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
-        {"CreateFileW", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
-        {"GetFileInformationByHandle", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
+        {"OpenProcessToken", TOKEN, 2, 0, NORMAL, LogFile::Missing},
+        {"GetTokenInformation", TOKEN, 2, 0, NORMAL, LogFile::Missing},
+        {"CloseHandle", TOKEN, 2, 0, NORMAL},
+        {"NtCreateFile", DATA_LOG, 1, 0, NORMAL, LogFile::Missing},
         {"WriteFileAtEnd", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
+        {"CloseHandle", LOG_FOLDER, 1, 0, NORMAL},
         // The installation lookup.
         {"IsWow64Process", OWN_PROCESS, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
         {"RegOpenKeyExW", UNINSTALL_KEY, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
@@ -274,7 +273,7 @@ std::vector<CallRow> CallRows() {
         {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
         {"WriteFileAtEnd", DATA_LOG, 4, 0, {FOUND, WILL_RUN_LEGACY}},
         {"CloseHandle", TOOL, 1, 0, NORMAL},
-        {"CloseHandle", DATA_LOG, 2, 0, NORMAL},  // the log, already flushed
+        {"CloseHandle", DATA_LOG, 1, 0, NORMAL},  // the log, already flushed
     };
 }
 

@@ -68,9 +68,11 @@ void MakeHardLink(const std::u16string& windowsPath, const std::u16string& exist
 /// Renames a file or folder (a link itself, never what it points to) as another process would:
 /// handles open on it, or on anything inside it, go on referring to the same objects.
 void Rename(const std::u16string& from, const std::u16string& to);
-/// Runs `action` once, just before the first platform call on `on` (as Trace() names it) from now
-/// does anything: what another process does between two of the launcher's calls.
-void BeforeFirstCallOn(const std::u16string& on, std::function<void()> action);
+/// Runs `action` once, just before the `occurrence`-th platform call (counted from now) of `name`
+/// on `on` (as Trace() names it; an empty name: of any name) does anything: what another process
+/// does between two of the launcher's calls.
+void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action,
+                  int occurrence = 1);
 
 /// Who owns a file or folder, and who the launcher runs as.
 enum class Account { System, Administrators, TrustedInstaller, User, OtherUser };

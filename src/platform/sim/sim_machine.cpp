@@ -83,14 +83,16 @@ bool Enter(const char* name, const std::u16string& on, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
     m.trace.push_back(sim::TracedCall{name, on});
-    for (auto hook = m.hooks.begin(); hook != m.hooks.end(); ++hook) {
-        if (hook->on == on) {
-            const std::function<void()> action = std::move(hook->action);
-            m.hooks.erase(hook);
-            action();
-            break;
+    std::vector<std::function<void()>> actions;
+    for (auto hook = m.hooks.begin(); hook != m.hooks.end();) {
+        if (hook->on == on && (hook->name.empty() || hook->name == name) && --hook->remaining == 0) {
+            actions.push_back(std::move(hook->action));
+            hook = m.hooks.erase(hook);
+        } else {
+            ++hook;
         }
     }
+    for (const std::function<void()>& action : actions) action();
     bool due = false;
     for (Injection& injection : m.injections) {
         if (injection.name != name || (!injection.anyTarget && injection.on != on)) continue;
@@ -238,8 +240,8 @@ void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, 
     M().injections.push_back(Injection{name, error, occurrence, false, on});
 }
 
-void BeforeFirstCallOn(const std::u16string& on, std::function<void()> action) {
-    M().hooks.push_back(Machine::Hook{on, std::move(action)});
+void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action, int occurrence) {
+    M().hooks.push_back(Machine::Hook{name, on, occurrence < 1 ? 1 : occurrence, std::move(action)});
 }
 
 void SetProcessId(DWORD id) { M().processId = id; }

@@ -215,7 +215,9 @@ struct Machine {
     std::set<const void*> descriptors;  // handed out by the security calls, not yet freed
     std::u16string windowsFolder = u"C:\\Windows";
     struct Hook {
+        std::string name;  // empty: any call
         std::u16string on;
+        int remaining;
         std::function<void()> action;
     };
     std::vector<Hook> hooks;
