@@ -169,14 +169,16 @@ TEST_F(LaunchSequenceTest, InstallFolderWithoutTrailingBackslash) {
     EXPECT_EQ(sim::Launches()[0].file, TOOL_PATH);
 }
 
-TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateMeansNoLog) {
+TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateSendsTheLogToTheFallback) {
     const std::u16string deep = u"C:\\" + std::u16string(200, u'a') + u"\\" + std::u16string(44, u'b');
     sim::MakeFolder(deep);
     sim::SetCommonAppData(deep);  // with "\\Velmor" 255 characters: beyond what a new folder may have
     EXPECT_EQ(RunLaunchSequence(), 0u);
     EXPECT_EQ(sim::Launches().size(), 1u);
     EXPECT_EQ(sim::ListFolder(deep), std::vector<std::u16string>{});
-    EXPECT_EQ(sim::DirectoryCalls().front().error, 206u);  // then the fallback's parent is missing too
+    EXPECT_EQ(sim::DirectoryCalls().front().error, 206u);
+    EXPECT_EQ(sim::ReadFile(u"C:\\Windows\\Logs\\Velmor\\Orvane.Launcher-1600000000-4242.txt"),
+              LogOf({FOUND, WILL_RUN, msg::TOOL_SUCCEEDED}));
 }
 
 TEST_F(LaunchSequenceTest, RunWithoutALogStillEndsWithTheRightCode) {

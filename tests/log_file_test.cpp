@@ -290,6 +290,7 @@ TEST_F(LogFileTest, FileNamedVelmorCountsAsFolderButNoLogIsOpened) {
 }
 
 TEST_F(LogFileTest, FolderThatCannotBeCreatedLeavesLogAbsent) {
+    sim::SetProcessAccount(sim::Account::User);  // an elevated run would use the fallback
     sim::MakeFolder(u"C:\\ProgramData");
     sim::DenyCreateDirectory(u"C:\\ProgramData\\Velmor", platform::ERROR_ACCESS_DENIED);
 
@@ -408,6 +409,8 @@ const TargetCase TARGET_CASES[] = {
          sim::MakeFolder(ASIDE);
      },
      FALLBACK, nullptr},
+    {"FolderCannotBeCreated", sim::Account::System, true,
+     [] { sim::DenyCreateDirectory(VELMOR, platform::ERROR_ACCESS_DENIED); }, FALLBACK, nullptr},
     {"FolderMadeAgainBeforeTheFreshOne", sim::Account::System, true,
      [] {
          FolderOwnedBy(sim::Account::OtherUser);

@@ -21,15 +21,16 @@ LogStream logStreamInstance;
 // Looked up once at start-up, as the system offers it; tests look again with RefreshClockSource.
 platform::SystemTimeFunction preciseClock = platform::FindGetSystemTimePreciseAsFileTime();
 
-// The log folder of an elevated run, created in one step with its security when missing; `folder`
-// then holds its checked handle. A folder the run may not write through (a user's, a link, a file,
-// anything the rule refuses) is renamed aside through the handle that was checked: the object
-// itself moves, a link never leads the rename elsewhere, nothing existing is replaced, and what it
-// holds stays as it was. A fresh folder takes its place, in one step with its security; if the
-// name was taken again since the move, that counts as untrusted too.
-bool OpenElevatedLogFolder(const FixedPathString& path, const GuardedString& seconds, platform::DWORD processId,
-                           platform::ScopedFile& folder) {
-    FolderSecurity security(FolderUse::Log);
+// A folder an elevated run writes its log into, created in one step with its security when
+// missing; `folder` then holds its checked handle. A folder the run may not write through (a
+// user's, a link, a file, anything the rule refuses) is renamed to `aside`, when given, through
+// the handle that was checked: the object itself moves, a link never leads the rename elsewhere,
+// nothing existing is replaced, and what it holds stays as it was. A fresh folder takes its place,
+// in one step with its security; if the name was taken again since the move, that counts as
+// untrusted too.
+bool OpenElevatedFolder(const FixedPathString& path, FolderUse use, const FixedPathString* aside,
+                        platform::ScopedFile& folder) {
+    FolderSecurity security(use);
     if (security.Attributes() == nullptr) {
         return false;
     }
@@ -37,37 +38,11 @@ bool OpenElevatedLogFolder(const FixedPathString& path, const GuardedString& sec
     if (OpenTrustedFolder(path.Text(), OwnerRule::Administrative, state == FolderState::Created, folder)) {
         return true;
     }
-    FixedPathString aside;
-    aside.Format(u"%s.untrusted-%s-%d", path.Text(), seconds.Text(), processId);
-    const bool moved = folder.Holds() && platform::SetFileInformationByHandle(folder.Get(), aside.Text());
+    const bool moved =
+        aside != nullptr && folder.Holds() && platform::SetFileInformationByHandle(folder.Get(), aside->Text());
     folder.Close();
     return moved && platform::CreateDirectoryW(path.Text(), security.Attributes()) &&
            OpenTrustedFolder(path.Text(), OwnerRule::Administrative, true, folder);
-}
-
-// An elevated run's last resort: "Logs\Velmor" in the Windows folder, where standard users can
-// create nothing, so no name there can have been taken by one of them.
-bool OpenInFallback(const GuardedString& fileName) {
-    char16_t windows[platform::MAX_PATH];
-    const platform::UINT length = platform::GetSystemWindowsDirectoryW(windows, platform::MAX_PATH);
-    if (length == 0 || length >= platform::MAX_PATH) {
-        return false;
-    }
-    FixedPathString fallback(windows);
-    fallback.AppendPath(u"Logs\\Velmor");
-    FolderSecurity security(FolderUse::Fallback);
-    if (security.Attributes() == nullptr) {
-        return false;
-    }
-    const bool created = platform::CreateDirectoryW(fallback.Text(), security.Attributes()) != 0;
-    platform::ScopedFile folder;
-    if (!OpenTrustedFolder(fallback.Text(), OwnerRule::Administrative, created, folder) ||
-        !logStreamInstance.Open(folder.Get(), fileName.Text(), OwnerRule::Administrative)) {
-        return false;
-    }
-    LogPath().Assign(fallback);
-    LogPath().AppendPath(fileName.Text());
-    return true;
 }
 
 }  // namespace
@@ -133,7 +108,9 @@ void OpenLog() {
     platform::ScopedFile folder;
     bool trusted = false;
     if (rule == OwnerRule::Administrative) {
-        trusted = OpenElevatedLogFolder(logPath, seconds, processId, folder);
+        FixedPathString aside;
+        aside.Format(u"%s.untrusted-%s-%d", logPath.Text(), seconds.Text(), processId);
+        trusted = OpenElevatedFolder(logPath, FolderUse::Log, &aside, folder);
     } else {
         // A folder that cannot be made shows only as a failed open below; one that others could
         // have turned against the machine is treated the same way.
@@ -142,11 +119,22 @@ void OpenLog() {
     }
     logPath.AppendPath(fileName.Text());
     bool open = trusted && logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
-    folder.Close();
-    // Nothing a user plants makes an elevated run lose its log: what it refused stays as it is,
-    // and the log goes where no user can put anything beforehand.
-    if (!open && rule == OwnerRule::Administrative) {
-        open = OpenInFallback(fileName);
+    // Nothing a user plants makes an elevated run lose its log: what it refused stays as it is, and
+    // the log goes to "Logs\Velmor" in the Windows folder, where standard users can create nothing,
+    // so no name there can have been taken by one of them.
+    char16_t windows[platform::MAX_PATH];
+    const platform::UINT length = open || rule != OwnerRule::Administrative
+                                      ? 0
+                                      : platform::GetSystemWindowsDirectoryW(windows, platform::MAX_PATH);
+    if (length != 0 && length < platform::MAX_PATH) {
+        FixedPathString fallback(windows);
+        fallback.AppendPath(u"Logs\\Velmor");
+        open = OpenElevatedFolder(fallback, FolderUse::Fallback, nullptr, folder) &&
+               logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
+        if (open) {
+            logPath.Assign(fallback);
+            logPath.AppendPath(fileName.Text());
+        }
     }
     logStream = open ? &logStreamInstance : nullptr;
 }
