@@ -337,5 +337,70 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
     }
 }
 
+// ---- an elevated run that moves an untrusted folder aside ---------------------------------
+
+// SYSTEM's run on a machine where another account made Velmor and left a file in it: every call
+// of OpenLog fails in turn. Whatever fails, the run ends as usual, nothing is written into or
+// through the other account's folder, the file it holds stays whole wherever the folder now is,
+// and the Application event names exactly the file with the log, or none when there is none.
+constexpr const char16_t* THEIR_VELMOR = u"C:\\ProgramData\\Velmor";
+constexpr const char16_t* THEIR_ASIDE = u"C:\\ProgramData\\Velmor.untrusted-1600000000-4242";
+const std::u16string THEIR_FILE = u"\\theirs.txt";
+const std::u16string LOG_NAME = u"\\Orvane.Launcher-1600000000-4242.txt";
+
+void ElevatedRunOverAnotherAccountsFolder() {
+    testing::TypicalMachine();
+    sim::MakeFolder(u"C:\\Windows\\Logs");
+    sim::MakeFile(THEIR_VELMOR + THEIR_FILE, "theirs");
+    sim::SetOwner(THEIR_VELMOR, sim::Account::OtherUser);
+}
+
+std::u16string LogNamedByTheEvent() {
+    const std::u16string text = sim::Events().empty() ? u"" : sim::Events().back().text;
+    const std::size_t at = text.rfind(u"Log: ");
+    return at == std::u16string::npos ? u"?" : text.substr(at + 5);
+}
+
+TEST(FailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeavesTheLogWhereTheEventSays) {
+    ElevatedRunOverAnotherAccountsFolder();
+    RunLaunchSequence();
+    ASSERT_EQ(LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
+    // OpenLog's calls: everything before the installation lookup's first.
+    std::vector<std::tuple<std::string, std::u16string, int>> calls;
+    std::map<std::pair<std::string, std::u16string>, int> seen;
+    for (const sim::TracedCall& traced : sim::Trace()) {
+        if (traced.name == "IsWow64Process") break;
+        if (CANNOT_FAIL.count(traced.name) == 0) {
+            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
+        }
+    }
+    ASSERT_GT(calls.size(), 15u);
+    std::set<std::u16string> places;
+    for (const auto& [name, on, nth] : calls) {
+        ElevatedRunOverAnotherAccountsFolder();
+        sim::FailCallOn(name, on, INJECTED, nth);
+        const std::string what = name + " on \"" + sim::Utf8(on) + "\" #" + std::to_string(nth);
+        EXPECT_EQ(RunLaunchSequence(), 0u) << what;
+        const std::u16string named = LogNamedByTheEvent();
+        places.insert(named.substr(0, named.size() - std::min(named.size(), LOG_NAME.size())));
+        if (!named.empty()) {
+            const std::string log = sim::ReadFile(named);
+            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false)) << what;
+        }
+        for (const char16_t* folder : {THEIR_VELMOR, THEIR_ASIDE, u"C:\\Windows\\Logs\\Velmor"}) {
+            if (folder + LOG_NAME != named) {
+                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << what << ": a log nobody names";
+            }
+        }
+        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME) << what;
+        EXPECT_TRUE(sim::ReadFile(THEIR_VELMOR + THEIR_FILE) == "theirs" ||
+                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs")
+            << what;
+        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+    }
+    // The failures reach every place the log can go: the fresh folder, the fallback, none.
+    EXPECT_EQ(places, (std::set<std::u16string>{u"", THEIR_VELMOR, u"C:\\Windows\\Logs\\Velmor"}));
+}
+
 }  // namespace
 }  // namespace orvane
