@@ -417,6 +417,15 @@ const TargetCase TARGET_CASES[] = {
          sim::BeforeCallOn("CreateDirectoryW", VELMOR, [] { FolderOwnedBy(sim::Account::OtherUser); });
      },
      FALLBACK, ASIDE},
+    {"NewFolderTurnedJunctionBeforeItsCheck", sim::Account::System, true,
+     [] {
+         sim::MakeFolder(u"C:\\ProgramData");
+         sim::BeforeCallOn("CreateFileW", VELMOR, [] {
+             sim::Rename(VELMOR, u"C:\\ProgramData\\emptied");
+             sim::MakeLink(VELMOR, u"C:\\Windows");
+         });
+     },
+     VELMOR, ASIDE},
     {"FolderSwappedForJunctionBeforeTheFileOpens", sim::Account::System, true, SwapForJunctionBeforeTheFileOpens,
      VELMOR, nullptr, u"C:\\ProgramData\\Velmor.real"},
     {"LogNameIsSymbolicLink", sim::Account::System, true, [] { sim::MakeLink(testing::LOG_PATH, TARGET); }, FALLBACK,
