@@ -71,8 +71,7 @@ void Rename(const std::u16string& from, const std::u16string& to);
 /// Runs `action` once, just before the `occurrence`-th platform call (counted from now) of `name`
 /// on `on` (as Trace() names it; an empty name: of any name) does anything: what another process
 /// does between two of the launcher's calls.
-void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action,
-                  int occurrence = 1);
+void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action, int occurrence = 1);
 
 /// Who owns a file or folder, and who the launcher runs as.
 enum class Account { System, Administrators, TrustedInstaller, User, OtherUser };

@@ -103,7 +103,7 @@ struct SddlReader {
     }
     std::u16string Until(char16_t end) {
         const std::size_t stop = text.find(end, at);
-        const std::u16string field = text.substr(at, stop == std::u16string::npos ? std::u16string::npos : stop - at);
+        std::u16string field = text.substr(at, stop == std::u16string::npos ? std::u16string::npos : stop - at);
         at = stop == std::u16string::npos ? text.size() : stop;
         return field;
     }
