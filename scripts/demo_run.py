@@ -5,7 +5,8 @@ Called by scripts/demo after the builds: the shipped i686 program under WOW64 (-
 twin. A private 64-bit Wine prefix gets a registered demo installation (InstallLocation = C:\\Program
 Files\\Corvantis Demo\\ with installer\\kestrun.exe, a stand-in patch tool that records what it receives),
 a decoy InstallLocation under Wow6432Node, and a deploy folder C:\\deploy with Orvane.Launcher.exe and
-patch.rkv.
+patch.rkv. After the run it reads the run record back from the prefix's registry file, in both views, and
+the event from the run's Wine debug output.
 """
 
 import argparse
@@ -17,7 +18,9 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[1]
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from wine_prefix import UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, runner_exit_code  # noqa: E402
+from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, RECORD_KEY, RECORD_TREE,  # noqa: E402
+                         RECORD_TREE_32, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
+                         reported_events, runner_exit_code)
 
 INSTALL_LOCATION = "C:\\Program Files\\Corvantis Demo\\"
 DECOY_LOCATION = "C:\\Program Files (x86)\\Decoy\\"
@@ -44,6 +47,54 @@ def meaning(code, log_text):
 
 def signed(code):
     return code - (1 << 32) if code & 0x80000000 else code
+
+
+EVENT_TYPES = {0: "success", 1: "error", 2: "warning", 4: "information"}
+
+
+def show_values(values, indent):
+    width = max(len(name) for name in values)
+    for name, value in sorted(values.items()):
+        print(f"{indent}{name:<{width}} = {value.describe()}")
+
+
+def show_record(prefix):
+    """The run record as the server saved it, in both registry views, and the event source's registration."""
+    keys = prefix.read_machine_keys(RECORD_TREE, RECORD_TREE_32, EVENT_SOURCE_KEY)
+    record = sorted((subkey, values) for subkey, values in keys.items() if in_key_tree(subkey, RECORD_TREE))
+    if record:
+        print(f"Run record:     HKLM\\{RECORD_KEY}  (64-bit view)")
+        for subkey, values in record:
+            if subkey.lower() != RECORD_KEY.lower():
+                print(f"                {subkey[len(RECORD_KEY) + 1:]}")
+            show_values(values, " " * 18 if subkey.lower() != RECORD_KEY.lower() else " " * 16)
+    else:
+        print(f"Run record:     none under HKLM\\{RECORD_KEY} (64-bit view)")
+    wow = [subkey for subkey in keys if in_key_tree(subkey, RECORD_TREE_32)]
+    if wow:
+        print(f"                and in the 32-bit view, where it does NOT belong: {', '.join(wow)}")
+    else:
+        print(f"                nothing under HKLM\\{RECORD_TREE_32} (the 32-bit view)")
+    source = [values for subkey, values in keys.items() if in_key_tree(subkey, EVENT_SOURCE_KEY)]
+    print(f"Event source:   HKLM\\{EVENT_SOURCE_KEY}" + ("" if source else "  (not registered)"))
+    if source:
+        show_values(source[0], " " * 16)
+
+
+def show_events(wine_errors):
+    """The Application events as Wine's debug output shows them: Wine keeps no event log of its own."""
+    events = reported_events(wine_errors)
+    if not events:
+        print("Event:          none reported")
+    for event in events:
+        kind = EVENT_TYPES.get(event.type, f"type {event.type}")
+        print(f"Event:          Application log, source Orvane.Launcher, {kind}, ID {event.event_id} "
+              "(from Wine's eventlog debug channel)")
+        for channel, text, cut in event.strings:
+            for line in text.split("\r\n"):
+                print("  | " + line)
+            if cut:
+                print("  | ... (Wine prints only the text's start)")
 
 
 def main():
@@ -92,7 +143,7 @@ def main():
         shutil.copyfile(launcher, deploy / "Orvane.Launcher.exe")
         patch_files = ["patch.rkv", "patch.rkv.old"] if args.legacy else ["patch.rkv"]
         for name in patch_files:
-            (deploy / name).write_bytes(b"demo patch\r\n")
+            (deploy / name).write_bytes(b"demo patch, " + name.encode() + b"\r\n")
 
         print()
         if args.wine_tree:
@@ -112,7 +163,8 @@ def main():
         print(f"Deploy folder:  {DEPLOY}  (Orvane.Launcher.exe, {', '.join(patch_files)})")
         print(f"\nRunning {LAUNCHER} ...", flush=True)
 
-        run = prefix.run_raw([str(runner), LAUNCHER], timeout=600)
+        run = prefix.run_raw([str(runner), LAUNCHER], timeout=600,
+                             env={"WINEDEBUG": "-all," + EVENT_DEBUG_CHANNELS})
         code = runner_exit_code(run.stdout)
         if code is None:
             print(f"The launcher could not be run: {run.stdout.strip()} {run.stderr.strip()[-500:]}")
@@ -151,6 +203,8 @@ def main():
             print(f"  working folder: {record.get('current_directory', '')}")
         else:
             print("The patch tool was not started.")
+        show_record(prefix)
+        show_events(run.stderr)
         if args.keep:
             print(f"\nThe prefix stays in {prefix.root} (WINEPREFIX={prefix.root});")
             print(f"the log file is {logs[-1] if logs else velmor}.")

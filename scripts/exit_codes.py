@@ -17,7 +17,7 @@ TABLE = ROOT / "docs" / "exit-codes.tsv"
 GUIDE = ROOT / "docs" / "deploy.md"
 README = ROOT / "README.md"
 # Where the codes are defined; a code's name in the table must be one of these constants.
-CONSTANT_HEADERS = ["src/launcher/launch_result.h", "src/platform/process.h", "src/launcher/patch_tool.h",
+CONSTANT_HEADERS = ["src/launcher/launch_result.h", "src/platform/process.h", "src/platform/fatal_stop.h", "src/launcher/patch_tool.h",
                     "src/launcher/run_outcome.h"]
 # The launcher's outcome of each code: whether the run record says it succeeded, and the event's ID.
 OUTCOME_SOURCE = "src/launcher/run_outcome.cpp"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "launcher/launch_sequence.h"
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "platform/process.h"
 #include "support/machine.h"
 
@@ -277,11 +277,62 @@ std::vector<CallRow> CallRows() {
     };
 }
 
-/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, questions about
-/// SIDs in memory the caller holds, freeing what the system handed out.
-const std::set<std::string> CANNOT_FAIL = {
-    "GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime", "IsWellKnownSid", "EqualSid",
-    "LocalFree"};
+const std::u16string CURRENT_PATCH = u"D:\\deploy\\patch.rkv";
+const std::u16string RECORD_KEY = u"SOFTWARE\\Velmor\\Orvane.Launcher";
+const std::u16string SOURCE_KEY = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Orvane.Launcher";
+const std::u16string PATCH_KEYS[] = {u"Patches\\A4895EB44AFC336FECBBA6E520CD67E178DACE0276655D102FCEFFA8E5F70570",
+                                     u"Patches\\CBA06B5736FAF67E54B07B561EAE94395E774C517A7D910A54369E1263CCFBD4"};
+
+/// The calls that hash the two patch files, write the run record (begun, then completed: under
+/// each file's key and at the key itself) and report the event. Whichever fails, the run, its
+/// exit code and its log stay as they are.
+std::vector<CallRow> RecordRows() {
+    std::vector<CallRow> rows;
+    const auto add = [&rows](const char* call, const std::u16string& on, int times) {
+        for (int nth = 1; nth <= times; ++nth) rows.push_back({call, on, nth, 0, NORMAL});
+    };
+    for (const std::u16string& patch : {CURRENT_PATCH, LEGACY_PATCH}) {
+        add("CreateFileW", patch, 1);
+        add("ReadFile", patch, 2);  // the content, then the end
+        add("CloseHandle", patch, 1);
+    }
+    for (const char* call : {"CryptAcquireContextW", "CryptReleaseContext"}) add(call, sim::CRYPT_PROVIDER, 2);
+    for (const char* call : {"CryptCreateHash", "CryptHashData", "CryptGetHashParam", "CryptDestroyHash"}) {
+        add(call, sim::SHA256_HASH, 2);
+    }
+    const int writes = 2;  // begun before the tool, completed after it
+    for (const std::u16string& key : {RECORD_KEY, PATCH_KEYS[0], PATCH_KEYS[1]}) {
+        add("RegCreateKeyExW", key, writes);
+        add("RegCloseKey", key, writes);
+    }
+    for (const char16_t* value :
+         {u"ExitCode", u"Succeeded", u"PatchFile", u"ToolVersion", u"Time", u"Log", u"LauncherVersion"}) {
+        add("RegSetValueExW", value, 3 * writes);
+    }
+    add("RegSetValueExW", u"LastPatchSha256", writes);
+    add("RegCreateKeyExW", SOURCE_KEY, 1);
+    add("RegCloseKey", SOURCE_KEY, 1);
+    for (const char16_t* value : {u"EventMessageFile", u"TypesSupported", u"CustomSource"}) {
+        add("RegSetValueExW", value, 1);
+    }
+    for (const char* call : {"RegisterEventSourceW", "ReportEventW", "DeregisterEventSource"}) {
+        add(call, u"Orvane.Launcher", 1);
+    }
+    return rows;
+}
+
+std::vector<CallRow> AllRows() {
+    std::vector<CallRow> rows = CallRows();
+    const std::vector<CallRow> record = RecordRows();
+    rows.insert(rows.end(), record.begin(), record.end());
+    return rows;
+}
+
+/// Calls that cannot fail on Windows: a pseudo-handle, the process id, the clock, the last error,
+/// questions about SIDs in memory the caller holds, freeing what the system handed out.
+const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProcessId", "GetSystemTimePreciseAsFileTime",
+                                           "GetLastError",      "IsWellKnownSid",      "EqualSid",
+                                           "LocalFree"};
 
 std::string Expected(const CallRow& row) {
     switch (row.log) {
@@ -309,7 +360,7 @@ TEST(FailingCallTest, EveryCallOfTheRunHasItsRow) {
         }
     }
     std::set<Key> rows;
-    for (const CallRow& row : CallRows()) rows.insert({row.call, row.on, row.nth});
+    for (const CallRow& row : AllRows()) rows.insert({row.call, row.on, row.nth});
     const auto show = [](const Key& key) {
         return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
     };
@@ -318,7 +369,7 @@ TEST(FailingCallTest, EveryCallOfTheRunHasItsRow) {
 }
 
 TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
-    for (const CallRow& row : CallRows()) {
+    for (const CallRow& row : AllRows()) {
         CallProbeMachine();
         sim::FailCallOn(row.call, row.on, INJECTED, row.nth);
         const std::string what =
@@ -332,6 +383,15 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
         EXPECT_EQ(sim::Heap().runtimeLive, 0) << what;
         EXPECT_EQ(sim::Heap().generalLive, 0) << what;
         EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+        const bool failedClose = std::string(row.call).find("Close") != std::string::npos ||
+                                 std::string(row.call).find("Release") != std::string::npos ||
+                                 std::string(row.call).find("Destroy") != std::string::npos ||
+                                 std::string(row.call) == "DeregisterEventSource";
+        if (!failedClose) {
+            EXPECT_EQ(sim::OpenKeys(), 0) << what;
+            EXPECT_EQ(sim::OpenCryptHandles(), 0) << what;
+            EXPECT_EQ(sim::OpenEventSources(), 0) << what;
+        }
         // A close that fails leaves its handle open; every other path closes the token.
         EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.on == TOKEN ? 1 : 0) << what;
     }

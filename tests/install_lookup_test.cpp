@@ -54,6 +54,18 @@ TEST_F(InstallLookupTest, SuccessAdoptsTheValueBuffer) {
     const GuardedString found = ReadInstallLocation(true);
     EXPECT_EQ(found.Capacity(), 1024u) << "the buffer itself, not a copy";
     EXPECT_EQ(sim::Heap().generalAllocs, 1);
+    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 2) << "a first block, then one resize";
+}
+
+TEST_F(InstallLookupTest, NoBlockForTheValueIsTheFatalStop) {
+    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\P\\");
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_DEATH(
+        {
+            sim::FailRuntimeAllocation(1);
+            (void)ReadInstallLocation(true);
+        },
+        "fatal stop: block allocation failed");
 }
 
 TEST_F(InstallLookupTest, FailureTable) {
@@ -66,6 +78,7 @@ TEST_F(InstallLookupTest, FailureTable) {
         // A failure gives a new empty string with its first block; an empty value passes the
         // checks and hands over the value buffer itself.
         std::uint32_t capacity = 64;
+        platform::DWORD reportedSize = 0;  // what the query says it stored, when not the truth
     };
     const std::u16string long1024(1024, u'x');
     const Row rows[] = {
@@ -81,11 +94,15 @@ TEST_F(InstallLookupTest, FailureTable) {
         {"zero bytes", true, platform::REG_SZ, {}, true, 1024},
         {"empty string", true, platform::REG_SZ, Bytes(u"", true), true, 1024},
         {"empty expandable string", true, platform::REG_EXPAND_SZ, Bytes(u"", true), true, 1024},
+        // One character past the room given: its last character would be the buffer's own
+        // terminator slot, so only the bound on the count refuses it.
+        {"byte count past the room", true, platform::REG_SZ, Bytes(u"C:\\P", true), true, 64, 2050},
     };
     for (const Row& row : rows) {
         sim::Reset();
         if (row.makeKey) sim::MakeKey(sim::View::Bit64, UNINSTALL_KEY);
         if (row.makeValue) sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", row.type, row.bytes);
+        if (row.reportedSize != 0) sim::MisreportNextValueSize(row.reportedSize);
         const GuardedString found = ReadInstallLocation(true);
         EXPECT_EQ(found.Length(), 0u) << row.situation;
         EXPECT_EQ(found.Capacity(), row.capacity) << row.situation;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "log/messages.h"
+#include "launcher/messages.h"
 #include "support/machine.h"
 
 namespace orvane {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "launcher/launch_sequence.h"
+#include "launcher/messages.h"
 #include "log/log_write.h"
-#include "log/messages.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -229,6 +229,15 @@ TEST_P(LogFolderTest, PlacesLogInVelmorFolder) {
 
 INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, ::testing::ValuesIn(FOLDER_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The shell's answer is read as a C string, so it ends inside the buffer whatever the shell left.
+TEST_F(LogFileTest, AnUnterminatedShellFolderEndsAtTheBuffersLastCharacter) {
+    const std::u16string kept = u"C:\\" + std::u16string(256, u'd');
+    sim::SetCommonAppDataUnterminated(kept + u"e");
+    sim::SetProcessAccount(sim::Account::User);  // an elevated run would name its fallback instead
+    OpenLog();
+    EXPECT_EQ(LogPath(), kept + u"\\Velmor\\" + DEFAULT_NAME);
+}
 
 // ---- EnsureDirectory -----------------------------------------------------------------------
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "launcher/messages.h"
 #include "log/log_file.h"
-#include "log/messages.h"
 #include "platform/sim/sim.h"
 #include "support/named_case.h"
 

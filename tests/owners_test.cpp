@@ -65,8 +65,9 @@ TEST_F(OwnersTest, AssigningOverOrClosingAHeapBlockFreesItAndReleaseHandsItOver)
     GeneralFree(released);
 }
 
-// The owners do not keep the last error: a close that fails leaves its own error behind.
-TEST_F(OwnersTest, AFailingCloseLeavesItsErrorAsTheLastError) {
+// A failing call, then an owner's close before the error is read: the error read is the call's,
+// not the close's, whether the close fails or succeeds.
+TEST_F(OwnersTest, ACloseKeepsTheLastErrorOfTheCallBeforeIt) {
     {
         SHELLEXECUTEINFOW info{};
         info.cbSize = sizeof info;
@@ -79,7 +80,14 @@ TEST_F(OwnersTest, AFailingCloseLeavesItsErrorAsTheLastError) {
         sim::FailCall("CloseHandle", ERROR_INVALID_HANDLE);
     }
     EXPECT_EQ(sim::Calls().back(), "CloseHandle");
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    {
+        const ScopedFile file(CreateFileW(u"C:\\made.txt", GENERIC_WRITE, 0, OPEN_ALWAYS, 0));
+        ASSERT_TRUE(file.Holds());
+        EXPECT_EQ(CreateFileW(u"C:\\missing\\x.txt", GENERIC_WRITE, 0, OPEN_EXISTING, 0), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    }
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND) << "a close that succeeds sets no error either";
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "launcher/messages.h"
 #include "log/log_file.h"
-#include "log/messages.h"
 #include "platform/process.h"
 #include "support/machine.h"
 

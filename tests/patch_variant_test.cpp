@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "launcher/messages.h"
 #include "log/log_file.h"
-#include "log/messages.h"
 #include "support/machine.h"
 
 namespace orvane {
@@ -95,6 +95,7 @@ TEST_F(ChoosePatchFileTest, EachVersionFailureIsLoggedThenTheDefault) {
         {sim::VersionFailure::Info, 5, msg::VERSION_INFO_FAILED, 5},
         {sim::VersionFailure::Query, 1813, msg::VERSION_QUERY_FAILED, 1813},
         {sim::VersionFailure::ShortRecord, 0, msg::VERSION_QUERY_FAILED, 13},
+        {sim::VersionFailure::RecordPastEnd, 8, msg::VERSION_QUERY_FAILED, 13},
     };
     for (const Row& row : rows) {
         SetUp();

@@ -4,9 +4,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/crypto.h"
+#include "platform/eventlog.h"
 #include "platform/filesystem.h"
 #include "platform/owners.h"
 #include "platform/process.h"
@@ -635,6 +639,302 @@ TEST_F(SimTest, RegistryQueryOfAMissingValueAndKeyBookkeeping) {
     EXPECT_EQ(sim::OpenKeys(), 0);
 }
 
+// ---- Registry writes ---------------------------------------------------------------------
+
+constexpr const char16_t* RECORD_KEY = u"SOFTWARE\\Velmor\\Orvane.Launcher";
+
+struct CreateRow {
+    const char* what;
+    bool machine64;
+    DWORD viewFlag;
+    sim::View made, other;
+};
+
+TEST_F(SimTest, RegistryCreateMakesTheKeyAndThoseAboveItInTheChosenView) {
+    using V = sim::View;
+    const CreateRow rows[] = {
+        {"64-bit machine, 64-bit view", true, KEY_WOW64_64KEY, V::Bit64, V::Bit32},
+        {"64-bit machine, default view", true, 0, V::Bit32, V::Bit64},
+        {"32-bit machine ignores the 64-bit flag", false, KEY_WOW64_64KEY, V::Bit32, V::Bit64},
+    };
+    for (const CreateRow& row : rows) {
+        sim::Reset();
+        sim::SetMachine64Bit(row.machine64);
+        sim::MakeKey(row.made, u"SOFTWARE");
+        HKEY key = nullptr, below = nullptr, again = nullptr;
+        DWORD disposition = 0;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | row.viewFlag, &key, &disposition), 0)
+            << row.what;
+        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY) << row.what;
+        // Relative to an open key, without a view flag: the parent's view.
+        ASSERT_EQ(RegCreateKeyExW(key, u"Runs\\Last", KEY_SET_VALUE, &below, &disposition), 0) << row.what;
+        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY) << row.what;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\VELMOR\\orvane.launcher\\", row.viewFlag, &again,
+                                  &disposition),
+                  0);
+        EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY) << row.what;
+        EXPECT_EQ(sim::SubKeys(row.made, u"software"), std::vector<std::u16string>{u"Velmor"}) << row.what;
+        EXPECT_EQ(sim::SubKeys(row.made, u"SOFTWARE\\Velmor"), std::vector<std::u16string>{u"Orvane.Launcher"});
+        EXPECT_TRUE(sim::KeyExists(row.made, std::u16string(RECORD_KEY) + u"\\Runs\\Last")) << row.what;
+        EXPECT_FALSE(sim::KeyExists(row.other, u"SOFTWARE\\Velmor")) << row.what;
+        EXPECT_EQ(sim::RegistryCreates().at(1).subKey, u"Runs\\Last");
+        EXPECT_EQ(sim::Trace().at(1).on, u"Runs\\Last") << "named as spelt";
+        for (HKEY open : {key, below, again}) EXPECT_EQ(RegCloseKey(open), 0);
+        EXPECT_EQ(sim::OpenKeys(), 0);
+    }
+}
+
+TEST_F(SimTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWrite) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key,
+                              nullptr),
+              0);
+    const std::u16string path = u"D:\\deploy";
+    const auto* text = reinterpret_cast<const std::uint8_t*>(path.c_str());
+    const std::uint8_t number[] = {0x04, 0x03, 0x02, 0x01};
+    EXPECT_EQ(RegSetValueExW(key, u"Folder", REG_SZ, text, static_cast<DWORD>(2 * (path.size() + 1))), 0);
+    EXPECT_EQ(RegSetValueExW(key, u"Unterminated", REG_SZ, text, static_cast<DWORD>(2 * path.size())), 0);
+    EXPECT_EQ(RegSetValueExW(key, u"Code", REG_BINARY, number, 3), 0);
+    EXPECT_EQ(RegSetValueExW(key, u"code", REG_DWORD, number, 4), 0) << "replaces, whatever the case";
+    EXPECT_EQ(sim::Trace().back().on, u"code");
+    constexpr sim::View V64 = sim::View::Bit64;
+    EXPECT_EQ(sim::GetString(V64, RECORD_KEY, u"folder"), path);
+    EXPECT_EQ(sim::GetString(V64, RECORD_KEY, u"Unterminated"), std::nullopt);
+    EXPECT_EQ(sim::GetValue(V64, RECORD_KEY, u"Unterminated")->bytes.size(), 2 * path.size());
+    EXPECT_EQ(sim::GetDword(V64, RECORD_KEY, u"Code"), 0x01020304u);
+    EXPECT_EQ(sim::GetString(V64, RECORD_KEY, u"Code"), std::nullopt);
+    EXPECT_EQ(sim::GetValue(sim::View::Bit32, RECORD_KEY, u"Code"), std::nullopt);
+    EXPECT_EQ(ReadString(key, u"Folder"), path) << "the same store the reads use";
+    HKEY readOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &readOnly), 0);
+    EXPECT_EQ(RegSetValueExW(readOnly, u"Other", REG_DWORD, number, 4), LONG{ERROR_ACCESS_DENIED});
+    EXPECT_EQ(sim::GetValue(V64, RECORD_KEY, u"Other"), std::nullopt);
+    RegCloseKey(readOnly);
+    RegCloseKey(key);
+    EXPECT_EQ(RegSetValueExW(key, u"Other", REG_DWORD, number, 4), LONG{ERROR_INVALID_HANDLE});
+}
+
+struct DenialRow {
+    const char* what;
+    std::u16string denied;  // the key denied with everything below it; "" is all of HKLM
+    bool exists;            // the record key exists before the call
+    bool create;            // RegCreateKeyExW, else RegOpenKeyExW
+    DWORD access;
+    LONG result;
+};
+
+TEST_F(SimTest, RegistryWritesDeniedToAStandardUser) {
+    const LONG DENIED = ERROR_ACCESS_DENIED;
+    const DenialRow rows[] = {
+        {"create to write", u"", false, true, KEY_SET_VALUE, DENIED},
+        {"create to read a missing key", u"", false, true, KEY_QUERY_VALUE, DENIED},
+        {"create opens an existing key to read", u"", true, true, KEY_QUERY_VALUE, 0},
+        {"create of an existing key to add keys", u"", true, true, KEY_CREATE_SUB_KEY, DENIED},
+        {"open to write", u"", true, false, KEY_SET_VALUE, DENIED},
+        {"open to read", u"", true, false, KEY_QUERY_VALUE, 0},
+        {"denied above the key", u"software\\velmor", false, true, KEY_SET_VALUE, DENIED},
+        {"denied beside the key", u"SOFTWARE\\Velmor\\Orvane", false, true, KEY_SET_VALUE, 0},
+    };
+    for (const DenialRow& row : rows) {
+        sim::Reset();
+        if (row.exists) sim::MakeKey(sim::View::Bit64, RECORD_KEY);
+        sim::DenyRegistryWrites(DENIED, row.denied);
+        HKEY key = reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A});
+        DWORD disposition = 77;
+        const DWORD access = row.access | KEY_WOW64_64KEY;
+        const LONG result = row.create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, access, &key, &disposition)
+                                       : RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, access, &key);
+        EXPECT_EQ(result, row.result) << row.what;
+        EXPECT_EQ(sim::KeyExists(sim::View::Bit64, RECORD_KEY), row.exists || result == 0) << row.what;
+        if (result != 0) {
+            EXPECT_EQ(key, reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A})) << row.what;
+            EXPECT_EQ(disposition, 77u) << row.what;
+        } else {
+            RegCloseKey(key);
+        }
+    }
+    sim::Reset();
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE, &key, nullptr), 0) << "Reset lifts it";
+    RegCloseKey(key);
+}
+
+// ---- CryptoAPI and the event log ---------------------------------------------------------
+
+constexpr DWORD NTE_BAD_ALGID = 0x80090008;
+constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
+constexpr DWORD NTE_BAD_HASH_STATE = 0x8009000C;
+constexpr DWORD NTE_BAD_KEYSET = 0x80090016;
+constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
+
+std::string Hex(const std::uint8_t* bytes, std::size_t count) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += DIGITS[bytes[i] >> 4];
+        text += DIGITS[bytes[i] & 15];
+    }
+    return text;
+}
+
+// The digest of `bytes` through the CryptoAPI, fed in pieces of the sizes in `pieces`, in turn.
+std::string DigestOf(const std::string& bytes, const std::vector<std::size_t>& pieces = {}) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    EXPECT_TRUE(CryptAcquireContextW(&provider, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    EXPECT_TRUE(CryptCreateHash(provider, CALG_SHA_256, &hash));
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    for (std::size_t at = 0, turn = 0; at < bytes.size() || (at == 0 && turn == 0); ++turn) {
+        const std::size_t piece =
+            pieces.empty() ? bytes.size() : std::min(pieces[turn % pieces.size()], bytes.size() - at);
+        EXPECT_TRUE(CryptHashData(hash, data + at, static_cast<DWORD>(piece)));
+        at += piece;
+    }
+    std::uint8_t digest[SHA256_BYTES + 1] = {};
+    DWORD length = sizeof digest;
+    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest, &length));
+    EXPECT_EQ(length, SHA256_BYTES);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+    EXPECT_TRUE(CryptReleaseContext(provider));
+    return Hex(digest, length);
+}
+
+struct DigestRow {
+    const char* what;
+    std::string input;
+    std::string digest;
+};
+
+TEST_F(SimTest, Sha256GivesTheKnownDigests) {
+    const DigestRow rows[] = {
+        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"55 bytes: the length still fits the block", std::string(55, 'a'),
+         "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        {"448 bits: the length needs a second block", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {"one whole block", std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+        {"896 bits",
+         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqr"
+         "stu",
+         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        {"a million a", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const DigestRow& row : rows) {
+        EXPECT_EQ(DigestOf(row.input), row.digest) << row.what;
+        const std::vector<std::uint8_t> direct = sim::Sha256Of(row.input);
+        EXPECT_EQ(Hex(direct.data(), direct.size()), row.digest) << row.what;
+    }
+    EXPECT_EQ(sim::OpenCryptHandles(), 0);
+}
+
+TEST_F(SimTest, Sha256OfALargeInputFedInUnevenPiecesEqualsOneShot) {
+    std::string bytes(3 * 1024 * 1024 + 17, '\0');
+    std::uint32_t seed = 12345;
+    for (char& c : bytes) c = static_cast<char>((seed = seed * 1103515245 + 12345) >> 24);
+    const std::vector<std::size_t> pieces = {1, 63, 64, 65, 4096, 100003, 0, 7};
+    const std::string whole = DigestOf(bytes);
+    const std::vector<DWORD> oneShot = sim::HashDataSizes();
+    EXPECT_EQ(oneShot, std::vector<DWORD>{static_cast<DWORD>(bytes.size())});
+    EXPECT_EQ(DigestOf(bytes, pieces), whole);
+    const std::vector<DWORD>& sizes = sim::HashDataSizes();
+    ASSERT_GT(sizes.size(), 9u);
+    for (std::size_t i = 1; i + 1 < sizes.size(); ++i) EXPECT_EQ(sizes[i], pieces[(i - 1) % pieces.size()]) << i;
+}
+
+struct CryptRow {
+    const char* what;
+    DWORD providerType, flags, algorithm;
+    DWORD acquireError, createError;  // 0: works
+};
+
+TEST_F(SimTest, CryptoApiRefusesWhatWindowsRefuses) {
+    const CryptRow rows[] = {
+        {"verify context", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, CALG_SHA_256, 0, 0},
+        {"verify context among other flags", PROV_RSA_AES, CRYPT_VERIFYCONTEXT | 0x40, CALG_SHA_256, 0, 0},
+        {"no verify context: no default container", PROV_RSA_AES, 0, CALG_SHA_256, NTE_BAD_KEYSET, 0},
+        {"a provider type not installed", 1, CRYPT_VERIFYCONTEXT, CALG_SHA_256, NTE_PROV_TYPE_NOT_DEF, 0},
+        {"SHA-1", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, 0x8004, 0, NTE_BAD_ALGID},
+    };
+    for (const CryptRow& row : rows) {
+        sim::Reset();
+        HCRYPTPROV provider = 0x5A5A;
+        HCRYPTHASH hash = 0x5A5A;
+        const BOOL acquired = CryptAcquireContextW(&provider, row.providerType, row.flags);
+        EXPECT_EQ(acquired ? 0 : GetLastError(), row.acquireError) << row.what;
+        if (!acquired) {
+            EXPECT_EQ(provider, 0x5A5Au) << row.what;
+            EXPECT_EQ(sim::OpenCryptHandles(), 0) << row.what;
+            continue;
+        }
+        const BOOL created = CryptCreateHash(provider, row.algorithm, &hash);
+        EXPECT_EQ(created ? 0 : GetLastError(), row.createError) << row.what;
+        EXPECT_EQ(sim::OpenCryptHandles(), created ? 2 : 1) << row.what;
+        if (created) {
+            EXPECT_TRUE(CryptDestroyHash(hash));
+        }
+        EXPECT_TRUE(CryptReleaseContext(provider));
+        EXPECT_EQ(sim::OpenCryptHandles(), 0) << row.what;
+    }
+}
+
+TEST_F(SimTest, ReadingTheDigestEndsTheHashAndReleasingTheProviderEndsItsHashes) {
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0, orphan = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&provider, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    ASSERT_TRUE(CryptCreateHash(provider, CALG_SHA_256, &hash));
+    ASSERT_TRUE(CryptHashData(hash, reinterpret_cast<const std::uint8_t*>("abc"), 3));
+    std::uint8_t digest[SHA256_BYTES] = {};
+    DWORD length = SHA256_BYTES - 1;
+    EXPECT_FALSE(CryptGetHashParam(hash, HP_HASHVAL, digest, &length));
+    EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+    EXPECT_EQ(length, SHA256_BYTES);
+    EXPECT_FALSE(CryptHashData(hash, reinterpret_cast<const std::uint8_t*>("d"), 1));
+    EXPECT_EQ(GetLastError(), NTE_BAD_HASH_STATE);
+    EXPECT_TRUE(CryptGetHashParam(hash, HP_HASHVAL, digest, &length));
+    EXPECT_EQ(Hex(digest, length), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_FALSE(CryptGetHashParam(hash, 0x0004 /* HP_HASHSIZE */, digest, &length));
+    EXPECT_EQ(GetLastError(), NTE_BAD_TYPE);
+    EXPECT_TRUE(CryptDestroyHash(hash));
+    // advapi32 answers a handle it does not hold with ERROR_INVALID_PARAMETER.
+    EXPECT_FALSE(CryptHashData(hash, digest, 1));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(CryptDestroyHash(hash));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    ASSERT_TRUE(CryptCreateHash(provider, CALG_SHA_256, &orphan));
+    EXPECT_TRUE(CryptReleaseContext(provider));
+    EXPECT_FALSE(CryptHashData(orphan, digest, 1));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(CryptDestroyHash(orphan)) << "destroyed with its provider";
+    EXPECT_FALSE(CryptReleaseContext(provider));
+    EXPECT_EQ(sim::OpenCryptHandles(), 1) << "the hash outlived its provider";
+}
+
+TEST_F(SimTest, EventsAreRecordedForTheirSourceUntilItIsDeregistered) {
+    HANDLE source = RegisterEventSourceW(u"Orvane.Launcher");
+    ASSERT_NE(source, nullptr);
+    HANDLE other = RegisterEventSourceW(u"Other");
+    EXPECT_TRUE(ReportEventW(source, EVENTLOG_INFORMATION_TYPE, 1000, u"exit code 0"));
+    EXPECT_TRUE(ReportEventW(other, EVENTLOG_ERROR_TYPE, 7, u""));
+    EXPECT_EQ(sim::OpenEventSources(), 2);
+    EXPECT_TRUE(DeregisterEventSource(source));
+    EXPECT_FALSE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 1001, u"late"));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(DeregisterEventSource(source));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    ASSERT_EQ(sim::Events().size(), 2u);
+    const sim::Event& first = sim::Events()[0];
+    EXPECT_EQ(first.source, u"Orvane.Launcher");
+    EXPECT_EQ(first.type, EVENTLOG_INFORMATION_TYPE);
+    EXPECT_EQ(first.eventId, 1000u);
+    EXPECT_EQ(first.text, u"exit code 0");
+    EXPECT_EQ(sim::Events()[1].source, u"Other");
+    EXPECT_EQ(sim::Events()[1].type, EVENTLOG_ERROR_TYPE);
+    EXPECT_TRUE(DeregisterEventSource(other));
+    EXPECT_EQ(sim::OpenEventSources(), 0);
+}
+
 // ---- Process -----------------------------------------------------------------------------
 
 struct ModuleRow {
@@ -1123,6 +1423,82 @@ TEST_F(SimTest, BeforeCallOnRunsItsActionOnceJustBeforeTheNthMatchingCall) {
     for (const char16_t* path : {u"C:\\x", u"C:\\y", u"C:\\x", u"C:\\x"}) answers.push_back(PathFileExistsW(path));
     EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, FALSE, TRUE, TRUE}));
     EXPECT_EQ(runs, 1);
+}
+
+// Each operation of the run record once, as a run uses them; what each returned (0: it worked).
+std::vector<DWORD> RecordHashAndReport() {
+    std::vector<DWORD> errors;
+    auto check = [&errors](BOOL ok) { errors.push_back(ok ? 0 : GetLastError()); };
+    const std::uint8_t one[] = {1, 0, 0, 0};
+    HKEY key = nullptr;
+    errors.push_back(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | KEY_WOW64_64KEY, &key, nullptr));
+    errors.push_back(RegSetValueExW(key, u"ExitCode", REG_DWORD, one, sizeof one));
+    errors.push_back(RegCloseKey(key));
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    check(CryptAcquireContextW(&provider, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    check(CryptCreateHash(provider, CALG_SHA_256, &hash));
+    check(CryptHashData(hash, one, sizeof one));
+    std::uint8_t digest[SHA256_BYTES];
+    DWORD length = sizeof digest;
+    check(CryptGetHashParam(hash, HP_HASHVAL, digest, &length));
+    check(CryptDestroyHash(hash));
+    check(CryptReleaseContext(provider));
+    HANDLE source = RegisterEventSourceW(u"Orvane.Launcher");
+    check(source != nullptr);
+    check(ReportEventW(source, EVENTLOG_INFORMATION_TYPE, 1000, u"done"));
+    check(DeregisterEventSource(source));
+    return errors;
+}
+
+TEST_F(SimTest, RunRecordOperationsAreTracedByWhatTheyActOnAndFailThereAsOnWindows) {
+    using Traced = std::pair<std::string, std::u16string>;
+    const std::vector<Traced> expected = {
+        {"RegCreateKeyExW", RECORD_KEY},
+        {"RegSetValueExW", u"ExitCode"},
+        {"RegCloseKey", RECORD_KEY},
+        {"CryptAcquireContextW", sim::CRYPT_PROVIDER},
+        {"CryptCreateHash", sim::SHA256_HASH},
+        {"CryptHashData", sim::SHA256_HASH},
+        {"CryptGetHashParam", sim::SHA256_HASH},
+        {"CryptDestroyHash", sim::SHA256_HASH},
+        {"CryptReleaseContext", sim::CRYPT_PROVIDER},
+        {"RegisterEventSourceW", u"Orvane.Launcher"},
+        {"ReportEventW", u"Orvane.Launcher"},
+        {"DeregisterEventSource", u"Orvane.Launcher"},
+    };
+    EXPECT_EQ(RecordHashAndReport(), std::vector<DWORD>(expected.size(), 0));
+    std::vector<Traced> traced;
+    for (const sim::TracedCall& call : sim::Trace()) traced.emplace_back(call.name, call.on);
+    EXPECT_EQ(traced, expected);
+    EXPECT_EQ(sim::OpenKeys() + sim::OpenCryptHandles() + sim::OpenEventSources(), 0);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        sim::Reset();
+        sim::FailCallOn(expected[i].first, u"elsewhere", ERROR_ACCESS_DENIED);
+        sim::FailCallOn(expected[i].first, expected[i].second, ERROR_ACCESS_DENIED);
+        const std::vector<DWORD> errors = RecordHashAndReport();
+        EXPECT_EQ(std::vector<DWORD>(errors.begin(), errors.begin() + i), std::vector<DWORD>(i, 0))
+            << expected[i].first;
+        EXPECT_EQ(errors[i], ERROR_ACCESS_DENIED) << expected[i].first;
+    }
+}
+
+TEST_F(SimTest, ResetForgetsWriteDenialsHandlesAndEvents) {
+    sim::DenyRegistryWrites(ERROR_ACCESS_DENIED);
+    HCRYPTPROV provider = 0;
+    ASSERT_TRUE(CryptAcquireContextW(&provider, PROV_RSA_AES, CRYPT_VERIFYCONTEXT));
+    HCRYPTHASH hash = 0;
+    ASSERT_TRUE(CryptCreateHash(provider, CALG_SHA_256, &hash));
+    ASSERT_TRUE(CryptHashData(hash, nullptr, 0));
+    HANDLE source = RegisterEventSourceW(u"Orvane.Launcher");
+    ASSERT_TRUE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 1, u"x"));
+    sim::Reset();
+    EXPECT_EQ(sim::OpenCryptHandles(), 0);
+    EXPECT_TRUE(sim::HashDataSizes().empty());
+    EXPECT_EQ(sim::OpenEventSources(), 0);
+    EXPECT_TRUE(sim::Events().empty());
+    EXPECT_FALSE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 1, u"x"));
+    EXPECT_EQ(RecordHashAndReport(), std::vector<DWORD>(12, 0)) << "writes allowed again";
 }
 
 TEST_F(SimTest, CallsRecordsEveryOperationByItsWindowsName) {

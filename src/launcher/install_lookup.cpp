@@ -1,5 +1,6 @@
 #include "launcher/install_lookup.h"
 
+#include "platform/fatal_stop.h"
 #include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/registry.h"

@@ -2,6 +2,7 @@
 
 #include "launcher/install_lookup.h"
 #include "launcher/launcher_folder.h"
+#include "launcher/messages.h"
 #include "launcher/patch_tool.h"
 #include "launcher/patch_variant.h"
 #include "launcher/process_objects.h"
@@ -10,7 +11,6 @@
 #include "launcher/wow64_check.h"
 #include "log/log_file.h"
 #include "log/log_write.h"
-#include "log/messages.h"
 #include "platform/shell.h"
 
 namespace orvane {

@@ -1,7 +1,8 @@
 #include "launcher/patch_tool.h"
 
+#include "launcher/messages.h"
 #include "log/log_write.h"
-#include "log/messages.h"
+#include "platform/fatal_stop.h"
 #include "platform/owners.h"
 #include "platform/process.h"
 

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "launcher/messages.h"
 #include "launcher/process_objects.h"
 #include "log/log_write.h"
-#include "log/messages.h"
 #include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/shell.h"

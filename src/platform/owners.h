@@ -1,9 +1,9 @@
 // Move-only owners of the platform's resources: each gives its resource back when it goes out
 // of scope, on every path, exactly once. A moved-from owner holds nothing.
 //
-// The close may change the last error (a failing CloseHandle sets it): read GetLastError while
-// the owner still holds its resource. No owner for modules: the system loads its DLLs for the
-// life of the process and never frees one.
+// The close keeps the last error as it was: an owner that goes out of scope between a failing
+// call and the GetLastError that reports it cannot change the error reported. No owner for modules: the system loads
+// its DLLs for the life of the process and never frees one.
 #pragma once
 
 #include "platform/crypto.h"
@@ -48,7 +48,11 @@ public:
     }
     /// Gives back what is held and takes `resource`.
     void Reset(Resource resource) {
-        if (held != Traits::None()) Traits::Close(held);
+        if (held != Traits::None()) {
+            const DWORD error = GetLastError();
+            Traits::Close(held);
+            SetLastError(error);
+        }
         held = resource;
     }
 

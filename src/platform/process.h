@@ -1,4 +1,4 @@
-// Process, module, child-process and heap operations, and the fatal stop.
+// Process, module, child-process and heap operations. The fatal stop has a header of its own.
 #pragma once
 
 #include "platform/types.h"
@@ -10,8 +10,6 @@ inline constexpr int SW_SHOW = 5;
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
-/// The exit code of the fatal stop on Windows (STATUS_STACK_BUFFER_OVERRUN, as __fastfail gives).
-inline constexpr DWORD FATAL_STOP_EXIT_CODE = 0xC0000409;
 inline constexpr DWORD TOKEN_QUERY = 0x0008;
 inline constexpr int TokenUser = 1;
 inline constexpr int TokenElevation = 20;
@@ -80,6 +78,8 @@ DWORD GetCurrentProcessId();
 
 /// The calling thread's last error, as the most recent failing operation here left it.
 DWORD GetLastError();
+/// Sets the calling thread's last error (the owners put back the error their close may change).
+void SetLastError(DWORD error);
 
 /// The C runtime heap behind the strings' memory manager (malloc, realloc, free): null when
 /// out of memory; a failed RuntimeRealloc leaves the block as it was.
@@ -93,23 +93,5 @@ void GeneralFree(void* block);
 
 /// Keeps every DLL loaded after this call to the system folder. Called first at start-up.
 void RestrictDllSearchPath();
-
-/// The check that ended the process by the fatal stop, one per kind of broken invariant.
-enum class FatalSite : std::uint8_t {
-    GuardBroken = 1,             ///< a guard word of a string's block differs from GUARD_WORD
-    LengthBeyondCapacity,        ///< a length about to be set exceeds the block's capacity
-    IndexBeyondCapacity,         ///< a character index about to be read or written exceeds it
-    LengthOverflow,              ///< a length would not fit in 32 bits
-    BlockAllocationFailed,       ///< the memory manager gave no block (Reserve failed)
-    DescriptorAllocationFailed,  ///< the general heap gave no string descriptor
-    ScanPastBlock,               ///< a scan for the terminator found none inside the block
-    FormatMeasureFailed,         ///< the formatter could not count a text
-    FormatPrintFailed,           ///< the formatter printed other than it counted
-};
-
-/// Ends the process at once: no window, no unwinding, no destructor, no exit handler, no log
-/// line. Windows: `site` is left in a process global for a crash dump, exit code 0xC0000409.
-/// The simulation: aborts with "sim: fatal stop: <site name>" on stderr.
-[[noreturn]] void FatalStop(FatalSite site);
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/fatal_stop.h"
 #include "platform/process.h"
 
 namespace orvane {

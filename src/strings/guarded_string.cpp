@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/fatal_stop.h"
 #include "platform/process.h"
 
 namespace orvane {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/process.h"
+#include "platform/fatal_stop.h"
 #include "strings/plain_text.h"
 #include "strings/string_block.h"
 #include "strings/wide_format.h"

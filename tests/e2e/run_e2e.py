@@ -11,7 +11,9 @@ the launcher's own build.
 Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool,
 in the version variant it needs) and a deploy folder with the launcher and its patch files; runs the
 launcher through exit_code_runner (which sees the full 32-bit exit code); then compares the exit code,
-the log file's exact bytes and what the tool received (command line and working folder).
+the log file's exact bytes and what the tool received (command line and working folder). Some also read
+the launcher's run record back from the prefix's registry file in both views, with what the tool saw of it
+while it ran, the event source's registration, and the run's event as Wine's eventlog debug channel prints it.
 
 A few probes run other programs of tests/tools the same way: the negative control of the DLL-planting
 test (a bare-name load of version.dll does take a planted copy) and the fatal stop of a real process.
@@ -22,7 +24,9 @@ Prints PASS/FAIL per scenario and ends with "e2e scenarios: N passed, M failed";
 """
 
 import argparse
+import calendar
 import dataclasses
+import hashlib
 import os
 import re
 import shutil
@@ -35,8 +39,10 @@ from typing import Callable, Optional
 
 sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from wine_prefix import (REG_DWORD, REG_EXPAND_SZ, REG_SZ, UNINSTALL_KEY,  # noqa: E402
-                         UNINSTALL_KEY_32, RegistryValue, WinePrefix, parse_timed_run, runner_exit_code)
+from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, EVENTLOG_ERROR_TYPE,  # noqa: E402
+                         EVENTLOG_INFORMATION_TYPE, RECORD_KEY, RECORD_TREE, RECORD_TREE_32, REG_DWORD, REG_EXPAND_SZ,
+                         REG_SZ, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
+                         parse_timed_run, reported_events, runner_exit_code)
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
@@ -125,6 +131,139 @@ def join_windows(folder, name):
     return folder + name if folder.endswith(("\\", "/")) else folder + "\\" + name
 
 
+# ---- the run record and the event -------------------------------------------------------------------------------
+
+RECORD_KEYS = (RECORD_TREE, RECORD_TREE_32, EVENT_SOURCE_KEY)  # every key the launcher writes
+LAUNCHER_VERSION = "1.0.0.0"
+RESULT_STARTED = 259  # the record's exit code while the tool runs (STILL_ACTIVE)
+EVENT_SOURCE_VALUES = {
+    "EventMessageFile": RegistryValue.string("%SystemRoot%\\System32\\EventCreate.exe", REG_EXPAND_SZ),
+    "TypesSupported": RegistryValue.dword(7),
+    "CustomSource": RegistryValue.dword(1),
+}
+# A registration an administrator made with a message file of their own: the launcher must keep it.
+OWN_EVENT_SOURCE = {
+    "EventMessageFile": RegistryValue.string("C:\\Velmor\\messages.dll", REG_EXPAND_SZ),
+    "TypesSupported": RegistryValue.dword(3),
+}
+# What the record and the event make of each exit code the record scenarios end with: succeeded, event ID, words.
+# A tool's own 5 reads as the launcher's: the exit code alone cannot tell them apart.
+OUTCOMES = {
+    0: (True, 100, "the tool succeeded"),
+    3: (False, 203, "the product is not installed"),
+    5: (False, 205, "the tool could not be started"),
+    0x80070005: (False, 200, "the tool failed"),
+}
+ISO_TIME = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
+
+
+@dataclasses.dataclass
+class RecordExpectation:
+    """What a run leaves in HKLM\\SOFTWARE\\Velmor\\Orvane.Launcher of the 64-bit view (the exit code is the
+    scenario's, the log the one it found) and reports as its Application event.
+
+    The record's trees are removed before the run, and the event source's key is set to `source_before`.
+    """
+    patch_file: str = ""  # the file handed to the tool; empty when the run ended before choosing one
+    hashed: tuple = ()  # the deploy files that get a key Patches\\<SHA-256> of their own
+    chosen: Optional[str] = None  # the deploy file whose hash is LastPatchSha256; None: it is empty
+    tool_version: str = ""  # empty unless the tool's version was read (only when patch.rkv.old is present)
+    # The event source's key before the run: None, absent (the launcher must register the source), or values
+    # that an administrator set (the launcher must keep them).
+    source_before: Optional[dict] = None
+
+
+def file_sha256(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest().upper()
+
+
+def chosen_hash(scenario, deploy):
+    """The SHA-256 of the patch file the run chose (`deploy`: the deploy folder's Linux path), or ""."""
+    chosen = scenario.expect_record.chosen
+    return file_sha256(deploy / chosen) if chosen else ""
+
+
+def expected_record(scenario, deploy, log):
+    """{subkey: {name: value}} of the record after the run, Time aside. `log`: the log's Windows path or ""."""
+    expect = scenario.expect_record
+    succeeded = OUTCOMES[scenario.expect_exit][0]
+    values = {"ExitCode": RegistryValue.dword(scenario.expect_exit), "Succeeded": RegistryValue.dword(int(succeeded)),
+              "PatchFile": RegistryValue.string(expect.patch_file),
+              "ToolVersion": RegistryValue.string(expect.tool_version), "Log": RegistryValue.string(log),
+              "LauncherVersion": RegistryValue.string(LAUNCHER_VERSION)}
+    keys = {RECORD_KEY: dict(values, LastPatchSha256=RegistryValue.string(chosen_hash(scenario, deploy)))}
+    for name in expect.hashed:
+        keys[RECORD_KEY + "\\Patches\\" + file_sha256(deploy / name)] = values
+    return keys
+
+
+def expected_event_text(scenario, deploy, log):
+    code = scenario.expect_exit
+    signed = code - (1 << 32) if code & 0x80000000 else code
+    expect = scenario.expect_record
+    return (f"Exit code {signed} (0x{code:08X}): {OUTCOMES[code][2]}.\r\nPatch file: {expect.patch_file}\r\n"
+            f"SHA-256: {chosen_hash(scenario, deploy)}\r\nTool version: {expect.tool_version}\r\nLog: {log}")
+
+
+def compare_keys(found, expected, what):
+    """Problems where the keys `found` differ from `expected` ({subkey: {name: value}}): keys, names, values."""
+    problems = []
+    remaining = {subkey.lower(): subkey for subkey in found}
+    for subkey, values in expected.items():
+        actual_name = remaining.pop(subkey.lower(), None)
+        if actual_name is None:
+            problems.append(f"{what}: no key {subkey}")
+            continue
+        # The server keeps the case of a key's first writer: the name the launcher gave its own key is exact.
+        if actual_name.rsplit("\\", 1)[-1] != subkey.rsplit("\\", 1)[-1]:
+            problems.append(f"{what}: key {actual_name}, expected {subkey}")
+        actual = found[actual_name]
+        for name in sorted(set(values) | set(actual)):
+            if values.get(name) != actual.get(name):
+                shown = actual[name].describe() if name in actual else "missing"
+                wanted = values[name].describe() if name in values else "no such value"
+                problems.append(f"{what}: {subkey} {name} = {shown}, expected {wanted}")
+    problems += [f"{what}: unexpected key {subkey}" for subkey in remaining.values()]
+    return problems
+
+
+def check_record_time(found, before, after):
+    """The record's Time values: UTC to the second, within the run."""
+    problems = []
+    for subkey, values in found.items():
+        value = values.pop("Time", None)
+        text = value.describe().strip('"') if value is not None and value.type == REG_SZ else None
+        match = ISO_TIME.fullmatch(text or "")
+        if not match:
+            problems.append(f"record: {subkey} Time = {value.describe() if value else 'missing'}, expected UTC "
+                            "YYYY-MM-DDTHH:MM:SSZ")
+        elif not int(before) - 1 <= calendar.timegm(tuple(map(int, match.groups()))) <= int(after) + 1:
+            problems.append(f"record: {subkey} Time {text} outside the run")
+    return problems
+
+
+def check_event(scenario, outcome, deploy, log):
+    """The one event of the run as Wine's debug output shows it: type, ID, its channel and its text."""
+    events = reported_events(outcome.run_errors)
+    if len(events) != 1 or len(events[0].strings) != 1:
+        return [f"expected one event with one string, found {[(e.event_id, e.strings) for e in events]!r}"]
+    event = events[0]
+    succeeded, event_id, _ = OUTCOMES[scenario.expect_exit]
+    expected_type, expected_channel = ((EVENTLOG_INFORMATION_TYPE, "trace") if succeeded else
+                                       (EVENTLOG_ERROR_TYPE, "err"))
+    problems = []
+    if (event.type, event.category, event.event_id) != (expected_type, 0, event_id):
+        problems.append(f"event type {event.type}, category {event.category}, ID {event.event_id}; "
+                        f"expected type {expected_type}, category 0, ID {event_id}")
+    channel, text, cut = event.strings[0]
+    expected = expected_event_text(scenario, deploy, log)
+    if channel != expected_channel:
+        problems.append(f"event text on the {channel} channel, expected {expected_channel}")
+    if (cut and not expected.startswith(text)) or (not cut and text != expected):
+        problems.append(f"event text {text!r}{' (cut)' if cut else ''}, expected {expected!r}")
+    return problems
+
+
 # ---- scenarios -----------------------------------------------------------------------------------------------
 
 @dataclasses.dataclass
@@ -153,6 +292,8 @@ class Scenario:
     log_seed: Optional[bytes] = None
     # With log_seed: every such name is a hard link to this one file (made with the seed's bytes), not a copy.
     log_link: Optional[str] = None
+    # The run record and the event to check after the run; None: neither is looked at.
+    expect_record: Optional[RecordExpectation] = None
 
     @property
     def tool_path(self):
@@ -170,6 +311,8 @@ def deploy_path(name, folder=DEPLOY_DIR):
 TOOL = scenario_tool_path(INSTALL_LOCATION)
 CURRENT_PARAMETERS = patch_parameters(deploy_path("patch.rkv"))
 LEGACY_PARAMETERS = patch_parameters(deploy_path("patch.rkv.old"), DEPLOY_DIR)
+CURRENT_RECORD = RecordExpectation(patch_file=deploy_path("patch.rkv"), hashed=("patch.rkv",), chosen="patch.rkv")
+BOTH_PATCH_FILES = ("patch.rkv", "patch.rkv.old")
 
 
 def current_patch_run(name, **fields):
@@ -189,11 +332,12 @@ def no_install_run(name, registry, **fields):
     return Scenario(name=name, expect_exit=3, expect_log=[MSG_NO_INSTALL], registry=registry, **fields)
 
 
-def tool_exit_run(code):
-    return Scenario(name=f"tool exits with 0x{code:08X}", expect_exit=code,
+def tool_exit_run(code, name=None, **fields):
+    return Scenario(name=name or f"tool exits with 0x{code:08X}", expect_exit=code,
                     expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS),
                                 msg_tool_returned(TOOL, code)],
-                    expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), tool_controls={"exit_code.txt": f"0x{code:X}"})
+                    expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), tool_controls={"exit_code.txt": f"0x{code:X}"},
+                    **fields)
 
 
 def check_log_sharing(outcome):
@@ -431,6 +575,43 @@ def check_link_target_untouched(outcome):
     return [] if target.read_bytes() == LINK_TARGET_BYTES else [f"the linked file was written: {target.read_bytes()!r}"]
 
 
+# ---- the record of a patch run again -------------------------------------------------------------------------
+
+RERUN_EXIT = 5
+
+
+class RerunAfterSuccess:
+    """Before the scenario's own run, a first run from the same deploy folder in which the tool succeeds: the
+    scenario's failing run must overwrite that success in patch.rkv's record."""
+
+    def __init__(self):
+        self.first = None  # (exit code, {Patches subkey's last name: values}) of the first run
+
+    def setup(self, suite):
+        controls = suite.prefix.host_path(TOOL).parent
+        failing = (controls / "exit_code.txt").read_text()
+        (controls / "exit_code.txt").write_text("0")
+        run = suite.prefix.run_raw([str(suite.runner), deploy_path(LAUNCHER_NAME)], timeout=RUN_TIMEOUT_S)
+        patches = suite.prefix.read_machine_keys(RECORD_KEY + "\\Patches")
+        self.first = (runner_exit_code(run.stdout),
+                      {subkey.rsplit("\\", 1)[-1]: values for subkey, values in patches.items()})
+        (controls / "exit_code.txt").write_text(failing)
+        # What the scenario checks is its own run's log and tool record.
+        (controls / "stand_in_record.txt").unlink(missing_ok=True)
+        for log in suite.read_logs():
+            log.unlink()
+
+    def check(self, outcome):
+        exit_code, patches = self.first
+        first = patches.get(file_sha256(outcome.prefix.host_path(deploy_path("patch.rkv"))), {})
+        success = (0, RegistryValue.dword(1), RegistryValue.dword(0))
+        if (exit_code, first.get("Succeeded"), first.get("ExitCode")) != success:
+            shown = {name: value.describe() for name, value in first.items()}
+            return [f"the first run ended with {exit_code} and left patch.rkv's record {shown}, "
+                    "expected 0 and a success"]
+        return []
+
+
 @dataclasses.dataclass
 class Probe:
     """A scenario that runs something else than the launcher: run(suite) -> list of problems."""
@@ -441,7 +622,8 @@ class Probe:
 def build_scenarios():
     scenarios = [
         current_patch_run("success with patch.rkv: exact log bytes, command line and working folder; "
-                          "the missing log folder is created"),
+                          "the missing log folder is created; the record, the event and its source's registration",
+                          expect_record=CURRENT_RECORD),
         Scenario(name="install location without trailing backslash",
                  registry={"InstallLocation": RegistryValue.string(INSTALL_DIR)}, expect_exit=0,
                  expect_log=[msg_found(INSTALL_DIR), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS],
@@ -478,14 +660,20 @@ def build_scenarios():
                              msg_not_found("C:\\" + "x" * 1020 + "\\installer\\kestrun.exe")]),
     ]
 
-    for version in LEGACY_VERSIONS:
+    for version in LEGACY_VERSIONS[:-1]:
         scenarios.append(legacy_patch_run(f"legacy tool {version} gets patch.rkv.old and /var scriptdir",
-                                          tool=version, deploy_files=("patch.rkv", "patch.rkv.old")))
+                                          tool=version, deploy_files=BOTH_PATCH_FILES))
+    version = LEGACY_VERSIONS[-1]
+    scenarios.append(legacy_patch_run(
+        f"legacy tool {version} gets patch.rkv.old and /var scriptdir; both files' records, its version",
+        tool=version, deploy_files=BOTH_PATCH_FILES,
+        expect_record=RecordExpectation(patch_file=deploy_path("patch.rkv.old"), hashed=BOTH_PATCH_FILES,
+                                        chosen="patch.rkv.old", tool_version=version)))
     scenarios.append(legacy_patch_run("legacy tool with only patch.rkv.old", tool="6.0.2.999",
                                       deploy_files=("patch.rkv.old",)))
     for version in CURRENT_VERSIONS:
         scenarios.append(current_patch_run(f"tool {version} gets patch.rkv although patch.rkv.old exists",
-                                           tool=version, deploy_files=("patch.rkv", "patch.rkv.old")))
+                                           tool=version, deploy_files=BOTH_PATCH_FILES))
     scenarios.append(current_patch_run("legacy tool without patch.rkv.old gets patch.rkv", tool="6.6.17.253"))
     scenarios.append(Scenario(
         name="tool without version resource: two error lines, then patch.rkv",
@@ -508,10 +696,18 @@ def build_scenarios():
 
     for code in (1, 0xC0000005, 0x80000000, 0xFFFFFFFF):
         scenarios.append(tool_exit_run(code))
+    rerun = RerunAfterSuccess()
+    scenarios.append(tool_exit_run(
+        RERUN_EXIT, f"the same patch again after a success, the tool now exits with {RERUN_EXIT}: "
+                    "its record turns to a failure", setup=rerun.setup, check=rerun.check,
+        expect_record=CURRENT_RECORD))
     code = 0x80070005
     scenarios.append(Scenario(
-        name=f"tool without version resource exits with 0x{code:08X}: version lines, then its code",
-        deploy_files=("patch.rkv", "patch.rkv.old"), expect_exit=code, tool_controls={"exit_code.txt": f"0x{code:X}"},
+        name=f"tool without version resource exits with 0x{code:08X}: version lines, then its code; both files' "
+             "records, patch.rkv's hash last, an error event; an existing event source is kept",
+        deploy_files=BOTH_PATCH_FILES, expect_exit=code, tool_controls={"exit_code.txt": f"0x{code:X}"},
+        expect_record=RecordExpectation(patch_file=deploy_path("patch.rkv"), hashed=BOTH_PATCH_FILES,
+                                        chosen="patch.rkv", source_before=OWN_EVENT_SOURCE),
         expect_log=[msg_found(INSTALL_LOCATION), msg_version_size_failed(ERROR_RESOURCE_DATA_NOT_FOUND),
                     MSG_NO_VERSION_DEFAULT, msg_will_run(TOOL, CURRENT_PARAMETERS), msg_tool_returned(TOOL, code)],
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR)))
@@ -561,8 +757,9 @@ def build_scenarios():
         name="log folder blocked by a file: no log, the tool still runs", expect_exit=0, expect_log=None,
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder, check=check_log_folder_still_a_file))
     scenarios.append(Scenario(
-        name="log folder blocked by a file and no installation: no log, exit 3", registry=None, expect_exit=3,
-        expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file))
+        name="log folder blocked by a file and no installation: no log, exit 3; a record without patch file or log",
+        registry=None, expect_exit=3, expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file,
+        expect_record=RecordExpectation()))
     scenarios.append(Scenario(
         name="common application-data folder moved: the log goes there", expect_exit=0, expect_log=None,
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=move_common_app_data,
@@ -630,6 +827,7 @@ class Suite:
         prefix.map_drive("e", prefix.root / "drive_e")
         self.touched = set()
         self.notes = []  # figures a scenario reports beside its result
+        self.record_cleared = False  # whether the record's keys and the event source are known to be absent
 
     def tool_binary(self, variant):
         if variant == NO_VERSION:
@@ -661,6 +859,8 @@ class Suite:
             shutil.copyfile(self.tool_binary(scenario.tool), tool)
         for name, content in scenario.tool_controls.items():
             (tool.parent / name).write_text(content)
+        if scenario.expect_record:
+            (tool.parent / "probe_record.txt").write_text("")
 
         deploy = self.prefix.host_path(scenario.deploy_dir)
         deploy.mkdir(parents=True, exist_ok=True)
@@ -674,7 +874,15 @@ class Suite:
         self.reset()
         if isinstance(scenario, Probe):
             return scenario.run(self)
-        self.prefix.set_machine_keys({UNINSTALL_KEY: scenario.registry, UNINSTALL_KEY_32: scenario.registry_32})
+        keys = {UNINSTALL_KEY: scenario.registry, UNINSTALL_KEY_32: scenario.registry_32}
+        clear = ()
+        if scenario.expect_record:
+            # The last record scenario's read removed what the launcher writes, unless another run came since.
+            clear = () if self.record_cleared else RECORD_KEYS
+            if scenario.expect_record.source_before is not None:
+                keys[EVENT_SOURCE_KEY] = scenario.expect_record.source_before
+        self.prefix.set_machine_keys(keys, clear=clear)
+        self.record_cleared = False
         try:
             self.lay_out(scenario)
             return self.run_launcher(scenario)
@@ -691,6 +899,8 @@ class Suite:
         env = self.prefix.dll_override_env(scenario.dll_overrides) if scenario.dll_overrides else {}
         if scenario.wine_debug:
             env["WINEDEBUG"] = scenario.wine_debug
+        if scenario.expect_record:
+            env["WINEDEBUG"] = (scenario.wine_debug or self.prefix.env["WINEDEBUG"]) + "," + EVENT_DEBUG_CHANNELS
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
         seeds = {}
@@ -715,6 +925,8 @@ class Suite:
             problems.append(f"exit code 0x{exit_code:08X}, expected 0x{scenario.expect_exit:08X}")
         problems += self.check_log(scenario, outcome, before, after)
         problems += self.check_tool(scenario, outcome)
+        if scenario.expect_record:
+            problems += self.check_record(scenario, outcome, before, after)
         if scenario.check:
             problems += scenario.check(outcome)
         return problems
@@ -763,7 +975,7 @@ class Suite:
         return sorted(folder.iterdir())
 
     def read_records(self, scenario):
-        """The stand-in's records: one dict per run, multi-valued keys (probe) as lists."""
+        """The stand-in's records: one dict per run, multi-valued keys (probe, record) as lists."""
         record_file = self.prefix.host_path(join_windows(scenario.install_dir, "installer\\stand_in_record.txt"))
         if not record_file.exists():
             return []
@@ -777,8 +989,8 @@ class Suite:
                 current = None
             elif current is not None and "=" in line:
                 key, value = line.split("=", 1)
-                if key == "probe":
-                    current.setdefault("probe", []).append(line)
+                if key in ("probe", "record"):
+                    current.setdefault(key, []).append(line)
                 else:
                     current[key] = value
         return records
@@ -802,6 +1014,32 @@ class Suite:
         actual = log.read_bytes()
         if actual != expected:
             problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
+        return problems
+
+    def check_record(self, scenario, outcome, before, after):
+        """The run record in the prefix's registry file, in both views; the event source; the event."""
+        found = self.prefix.read_machine_keys(*RECORD_KEYS, clear=True)
+        self.record_cleared = True
+        record = {subkey: values for subkey, values in found.items() if in_key_tree(subkey, RECORD_TREE)}
+        source = {subkey: values for subkey, values in found.items() if in_key_tree(subkey, EVENT_SOURCE_KEY)}
+        problems = [f"record in the 32-bit view: {subkey}" for subkey in found if in_key_tree(subkey, RECORD_TREE_32)]
+        deploy = self.prefix.host_path(scenario.deploy_dir)
+        log = ""
+        if scenario.expect_log is not None and len(outcome.log_files) == 1:
+            log = "C:\\ProgramData\\Velmor\\" + outcome.log_files[0].name
+        problems += check_record_time(record, before, after)
+        problems += compare_keys(record, expected_record(scenario, deploy, log), "record")
+        registration = scenario.expect_record.source_before or EVENT_SOURCE_VALUES
+        problems += compare_keys(source, {EVENT_SOURCE_KEY: registration}, "event source")
+        problems += check_event(scenario, outcome, deploy, log)
+        if scenario.expect_tool is not None and len(outcome.records) == 1:
+            # While the tool runs, the key and each patch file's key say "started": a run that never ends
+            # must leave no earlier outcome standing.
+            seen = sorted(outcome.records[0].get("record", []))
+            keys = [""] + [f"Patches\\{file_sha256(deploy / name)}" for name in scenario.expect_record.hashed]
+            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in keys)
+            if seen != started:
+                problems.append(f"the tool saw the record {seen}, expected {started}")
         return problems
 
     @staticmethod
@@ -833,12 +1071,17 @@ def harness_checks(suite):
             return [f"{path} is not built"]
 
     raw = RegistryValue(REG_SZ, b"C\0:\0\\")  # odd length, no terminator: what the registry editor cannot store
-    prefix.set_machine_values(UNINSTALL_KEY, {"InstallLocation": raw})
-    prefix.stop_server()
+    # The reader of the server's file, which the record's checks stand on, gets back the exact bytes of each
+    # form the server saves: hex for the raw value, an escaped text, a number.
+    values = {"InstallLocation": raw, "Text": RegistryValue.string('C:\\a "b" \u00e9\U0001d11e\r\n'),
+              "Number": RegistryValue.dword(0xC0000005)}
+    prefix.set_machine_values(UNINSTALL_KEY, values)
+    read = {subkey.lower(): found for subkey, found in prefix.read_machine_keys(UNINSTALL_KEY).items()}
     saved = (prefix.root / "system.reg").read_text(encoding="utf-8")
-    prefix.start_server()
     if '"InstallLocation"=hex(1):43,00,3a,00,5c\n' not in saved:
         problems.append("the registry did not keep the raw value's bytes")
+    if read != {UNINSTALL_KEY.lower(): values}:
+        problems.append(f"the registry file's reader gave {read!r}, expected {values!r}")
 
     suite.reset()
     tool = prefix.host_path("C:\\harness\\kestrun.exe")
@@ -874,9 +1117,12 @@ def main():
     parser.add_argument("--list", action="store_true", help="list the scenarios and exit")
     args = parser.parse_args()
 
-    # Scenarios that share the registry's contents run together: each change restarts the Wine server.
+    # Scenarios that share the registry's contents run together: each change restarts the Wine server, and so
+    # does each read of the run record; the record scenarios come last, so that each read can leave the record's
+    # keys removed for the next.
     scenarios = [s for s in build_scenarios() if args.filter in s.name]
-    scenarios.sort(key=lambda s: "" if isinstance(s, Probe) else repr((s.registry, s.registry_32)))
+    scenarios.sort(key=lambda s: (False, "") if isinstance(s, Probe) else
+                   (s.expect_record is not None, repr((s.registry, s.registry_32))))
     if args.list:
         for scenario in scenarios:
             print(scenario.name)

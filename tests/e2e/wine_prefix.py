@@ -17,6 +17,12 @@ from pathlib import Path, PureWindowsPath
 UNINSTALL_KEY = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
 # The same key as a 32-bit process sees it unless it asks for the 64-bit view.
 UNINSTALL_KEY_32 = r"SOFTWARE\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Corvantis"
+# What the launcher writes: its run record (in the 64-bit view; under Wow6432Node it would be in the 32-bit
+# one) and its event source's registration.
+RECORD_TREE = r"SOFTWARE\Velmor"
+RECORD_KEY = RECORD_TREE + r"\Orvane.Launcher"
+RECORD_TREE_32 = r"SOFTWARE\Wow6432Node\Velmor"
+EVENT_SOURCE_KEY = r"SYSTEM\CurrentControlSet\Services\EventLog\Application\Orvane.Launcher"
 
 # What tests/tools/runner.cpp prints: the child's full exit code (hex, unsigned, signed), then for the
 # timed build its wall time and its own creation and exit times.
@@ -37,6 +43,69 @@ def parse_timed_run(stdout):
     if not match:
         return None
     return tuple(int(group, 16 if i == 0 else 10) for i, group in enumerate(match.groups()))
+
+
+# Wine keeps no event log. Its ReportEventW prints the call on the advapi channel (a fixme with the type,
+# the category and the event ID) and each of the event's strings on the eventlog channel: information and
+# success on trace, warnings on warn, errors on err, each string cut to about 300 characters of output.
+# Added to WINEDEBUG, these channels show both (beside a few lines of Wine's own eventlog service).
+EVENT_DEBUG_CHANNELS = "fixme+advapi,trace+eventlog,warn+eventlog,err+eventlog"
+EVENTLOG_ERROR_TYPE = 1
+EVENTLOG_INFORMATION_TYPE = 4
+_EVENT_CALL = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEventW \([0-9A-Fa-f]+,0x([0-9a-f]{4}),0x([0-9a-f]{4}),"
+                         r"0x([0-9a-f]{8}),")
+_EVENT_STRING = re.compile(r'^([0-9a-f]+):(trace|warn|err):eventlog:ReportEventW L"((?:[^"\\]|\\.)*)"(\.\.\.)?\r?$')
+
+
+class ReportedEvent:
+    """One ReportEventW call as Wine's debug output shows it. `strings`: (channel, text, cut) for each
+    string, `cut` when Wine printed only the text's start."""
+
+    def __init__(self, thread, event_type, category, event_id):
+        self.thread = thread
+        self.type = event_type
+        self.category = category
+        self.event_id = event_id
+        self.strings = []
+
+
+def reported_events(wine_errors):
+    """The events a run reported, in order, from its standard error with EVENT_DEBUG_CHANNELS enabled."""
+    events = []
+    last = {}  # thread -> its latest call, which the strings printed after it on that thread belong to
+    for line in wine_errors.split("\n"):
+        call = _EVENT_CALL.match(line)
+        if call:
+            event = ReportedEvent(call.group(1), *(int(group, 16) for group in call.group(2, 3, 4)))
+            events.append(event)
+            last[event.thread] = event
+            continue
+        string = _EVENT_STRING.match(line)
+        if string and string.group(1) in last:
+            text = _unescape_debug_text(string.group(3))
+            last[string.group(1)].strings.append((string.group(2), text, string.group(4) is not None))
+    return events
+
+
+def _unescape_debug_text(escaped):
+    """A text as Wine's debug output writes it: a backslash before a backslash or a quote, \\n, \\r and
+    \\t, and four hex digits after a backslash for any other unit outside printable ASCII."""
+    units = []
+    i = 0
+    while i < len(escaped):
+        if escaped[i] != "\\":
+            units.append(ord(escaped[i]))
+            i += 1
+        elif escaped[i + 1] in "nrt":
+            units.append({"n": 10, "r": 13, "t": 9}[escaped[i + 1]])
+            i += 2
+        elif re.match(r"[0-9a-f]{4}", escaped[i + 1:i + 5]):
+            units.append(int(escaped[i + 1:i + 5], 16))
+            i += 5
+        else:
+            units.append(ord(escaped[i + 1]))
+            i += 2
+    return _text_of_units(units)
 
 
 REG_SZ = 1
@@ -76,8 +145,26 @@ class RegistryValue:
     def string(cls, text, value_type=REG_SZ, terminated=True):
         return cls(value_type, wine_string_bytes(text, terminated))
 
+    @classmethod
+    def dword(cls, number):
+        return cls(REG_DWORD, number.to_bytes(4, "little"))
+
+    def __eq__(self, other):
+        return isinstance(other, RegistryValue) and (self.type, self.data) == (other.type, other.data)
+
     def __repr__(self):
         return f"RegistryValue(type={self.type}, data={self.data.hex()})"
+
+    def describe(self):
+        """The value as a person reads it: a terminated string as its text, a DWORD as its number."""
+        if self.type in (REG_SZ, REG_EXPAND_SZ) and len(self.data) % 2 == 0 and self.data.endswith(b"\0\0"):
+            text = self.data[:-2].decode("utf-16-le", "surrogatepass")
+            if "\0" not in text:
+                return f'"{text}"' if self.type == REG_SZ else f'REG_EXPAND_SZ "{text}"'
+        if self.type == REG_DWORD and len(self.data) == 4:
+            number = int.from_bytes(self.data, "little")
+            return f"REG_DWORD {number}" + (f" (0x{number:08X})" if number >= 256 else "")
+        return f"type {self.type}: {self.data.hex(',')}"
 
 
 class WineRun:
@@ -219,21 +306,27 @@ class WinePrefix:
         """Replaces HKLM\\`subkey` with exactly `values` ({name: RegistryValue}); None removes it."""
         self.set_machine_keys({subkey: values})
 
-    def set_machine_keys(self, keys):
+    def set_machine_keys(self, keys, clear=()):
         """Replaces each HKLM\\subkey of `keys` ({subkey: values or None}) as set_machine_values does.
 
         The registry editor would add a terminator to string data, so the keys are written into the server's
         own registry file while the server is stopped (once for all of them); that file keeps every byte as
         given. A subkey under SOFTWARE\\Wow6432Node is what 32-bit programs see.
+
+        `clear`: HKLM subkeys whose whole trees are removed first, every time: keys that the programs write,
+        so that what is there after a run was written by that run. A key of `keys` inside one is written again.
         """
         wanted = {subkey: None if values is None else {name: (v.type, v.data) for name, v in values.items()}
                   for subkey, values in keys.items()}
-        changed = [subkey for subkey in keys if self._written.get(subkey.lower(), "unknown") != wanted[subkey]]
-        if not changed:
+        changed = [subkey for subkey in keys if self._written.get(subkey.lower(), "unknown") != wanted[subkey]
+                   or any(in_key_tree(subkey, tree) for tree in clear)]
+        if not changed and not clear:
             return
         self.stop_server()
         registry_file = self.root / "system.reg"
         text = registry_file.read_text(encoding="utf-8")
+        for tree in clear:
+            text = _remove_key_tree(text, tree)
         for subkey in changed:
             header = "[" + subkey.replace("\\", "\\\\") + "]"
             text = _remove_key_section(text, header)
@@ -247,6 +340,135 @@ class WinePrefix:
         self.start_server()
         for subkey in changed:
             self._written[subkey.lower()] = wanted[subkey]
+
+    def read_machine_keys(self, *trees, clear=False):
+        """Every key with values in the HKLM subkeys `trees` (each with everything under it), as the server
+        keeps them: {subkey: {name: RegistryValue}}, subkeys in the case the server keeps (that of their first
+        writer). A subkey under Software\\Wow6432Node is what 32-bit programs write without asking for the
+        64-bit view. The server is stopped for the read, which makes it save what programs wrote.
+
+        `clear`: the trees are removed in the same stop, for programs that will write them again.
+        """
+        self.stop_server()
+        registry_file = self.root / "system.reg"
+        try:
+            text = registry_file.read_text(encoding="utf-8")
+            if clear:
+                cleared = text
+                for tree in trees:
+                    cleared = _remove_key_tree(cleared, tree)
+                registry_file.write_text(cleared, encoding="utf-8")
+                self._written = {subkey: values for subkey, values in self._written.items()
+                                 if not any(in_key_tree(subkey, tree) for tree in trees)}
+        finally:
+            self.start_server()
+        return parse_registry_file(text, trees)
+
+
+# ---- Wine's registry file -------------------------------------------------------------------------------------
+
+_KEY_HEADER = re.compile(r"^\[((?:[^\\\]]|\\.)*)\]")
+_VALUE_LINE = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$')
+_C_ESCAPES = {"a": 7, "b": 8, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, "e": 27}
+
+
+def _unescape_units(escaped):
+    """The UTF-16 code units of a text the server wrote with C escapes (\\x for units above 127, octal or a
+    letter for control characters, a backslash before a backslash or a quote)."""
+    units = []
+    i = 0
+    while i < len(escaped):
+        char = escaped[i]
+        i += 1
+        if char != "\\":
+            units.append(ord(char))
+            continue
+        char = escaped[i]
+        if char == "x":
+            digits = re.match(r"[0-9a-fA-F]{1,4}", escaped[i + 1:]).group()
+            units.append(int(digits, 16))
+            i += 1 + len(digits)
+        elif char in "01234567":
+            digits = re.match(r"[0-7]{1,3}", escaped[i:]).group()
+            units.append(int(digits, 8))
+            i += len(digits)
+        else:
+            units.append(_C_ESCAPES.get(char, ord(char)))
+            i += 1
+    return units
+
+
+def _text_of_units(units):
+    return b"".join(unit.to_bytes(2, "little") for unit in units).decode("utf-16-le", "surrogatepass")
+
+
+def _unescape_text(escaped):
+    return _text_of_units(_unescape_units(escaped))
+
+
+def _parse_value(data):
+    """A RegistryValue from what follows "name=" in the file: "text", str(T):"text", dword:, hex: or hex(T):."""
+    match = re.fullmatch(r'(?:str\(([0-9a-f]+)\):)?"((?:[^"\\]|\\.)*)"', data)
+    if match:
+        units = _unescape_units(match.group(2)) + [0]
+        return RegistryValue(int(match.group(1) or "1", 16), b"".join(u.to_bytes(2, "little") for u in units))
+    match = re.fullmatch(r"dword:([0-9a-f]{8})", data)
+    if match:
+        return RegistryValue.dword(int(match.group(1), 16))
+    match = re.fullmatch(r"hex(?:\(([0-9a-f]+)\))?:([0-9a-f,]*)", data)
+    if match:
+        return RegistryValue(int(match.group(1) or "3", 16), bytes.fromhex(match.group(2).replace(",", "")))
+    raise ValueError(f"unknown registry value form {data!r}")
+
+
+def parse_registry_file(text, trees=None):
+    """{subkey: {name: RegistryValue}} of every key with values in a Wine registry file (system.reg), or of
+    those in the HKLM subkeys `trees` (each with everything under it).
+
+    Every key's section starts with a line "[name] time"; the server breaks long hex data into lines ending
+    in a backslash; a value's default name is "@".
+    """
+    wanted = tuple(tree.lower().replace("\\", "\\\\") for tree in trees) if trees else None
+    keys = {}
+    for section in text.replace("\\\n  ", "").split("\n["):
+        # Whole sections are skipped on their escaped name alone: the file holds thousands of keys.
+        if wanted and not section.lower().startswith(wanted):
+            continue
+        lines = ("[" + section).split("\n")
+        header = _KEY_HEADER.match(lines[0])
+        if not header:
+            continue
+        subkey = _unescape_text(header.group(1))
+        if wanted and not any(in_key_tree(subkey, tree) for tree in trees):
+            continue
+        values = {}
+        for line in lines[1:]:
+            value = _VALUE_LINE.match(line)
+            if value:
+                name = "@" if value.group(1) == "@" else _unescape_text(value.group(2))
+                values[name] = _parse_value(value.group(3))
+        if values:
+            keys[subkey] = values
+    return keys
+
+
+def in_key_tree(subkey, tree):
+    """Whether a registry path is `tree` or lies under it (without regard to case, as the registry compares)."""
+    subkey, tree = subkey.lower(), tree.lower()
+    return subkey == tree or subkey.startswith(tree + "\\")
+
+
+def _remove_key_tree(text, tree):
+    """Removes a key's section and those of every key under it from a Wine registry file."""
+    out = []
+    skipping = False
+    for line in text.split("\n"):
+        header = _KEY_HEADER.match(line)
+        if header:
+            skipping = in_key_tree(_unescape_text(header.group(1)), tree)
+        if not skipping:
+            out.append(line)
+    return "\n".join(out)
 
 
 def _escape_reg_name(name):

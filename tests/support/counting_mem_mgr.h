@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 
 #include "strings/mem_mgr.h"
@@ -16,11 +17,13 @@ public:
     explicit CountingMemMgr(bool reallocateFails = false) : reallocateFails(reallocateFails) {}
 
     void* Allocate(std::uint32_t size) override {
+        if (beforeBlock) beforeBlock();
         ++allocates;
         lastSize = size;
         return Fresh(size);
     }
     void* Reallocate(void* block, std::uint32_t size) override {
+        if (beforeBlock) beforeBlock();
         ++reallocates;
         lastSize = size;
         if (reallocateFails) return nullptr;
@@ -42,6 +45,8 @@ public:
     int allocates = 0, reallocates = 0, frees = 0, releases = 0;
     std::uint32_t lastSize = 0;
     std::map<void*, std::uint32_t> sizes;  // live blocks
+    /// Runs before each block is handed out: what the rest of the process may do meanwhile.
+    std::function<void()> beforeBlock;
 
 private:
     void* Fresh(std::uint32_t size) {

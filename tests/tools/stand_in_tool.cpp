@@ -6,6 +6,8 @@
 //   sleep_ms.txt   milliseconds to sleep before recording and exiting
 //   probe_log.txt  open every .txt in the log folder (the file's text, or C:\ProgramData\Velmor when it is
 //                  empty) as another process would, and record the outcomes
+//   probe_record.txt  read ExitCode and Succeeded of the launcher's run record (64-bit view) and of each
+//                  key under its Patches, as a detection rule would while the tool runs
 //
 // Record layout, one "key=value" per line, LF line ends:
 //   begin
@@ -13,6 +15,7 @@
 //   current_directory=<GetCurrentDirectoryW>
 //   module=<own path>
 //   probe=<file name>|read=<0 or error>|bytes=<hex of what was read>|write=<0 or error>|delete=<0 or error>
+//   record=<"" for the key itself, else Patches\<name>>|ExitCode=<decimal or ->|Succeeded=<decimal or ->
 //   end
 //
 // Plain Win32 only: no C runtime streams, no C++ library, so it stays tiny and behaves the same in any build.
@@ -218,6 +221,55 @@ void ProbeLogFolder(const char* requested) {
     FindClose(search);
 }
 
+/// One "record=" line: the REG_DWORD values ExitCode and Succeeded of `key`, "-" for one that is not.
+void AddRunRecordValues(HKEY key, const wchar_t* name) {
+    static const wchar_t* const VALUES[] = {L"ExitCode", L"Succeeded"};
+    g_record.Add(L"record=");
+    g_record.Add(name);
+    for (const wchar_t* value : VALUES) {
+        g_record.Add(L"|");
+        g_record.Add(value);
+        g_record.Add(L"=");
+        DWORD data = 0;
+        DWORD type = 0;
+        DWORD size = sizeof data;
+        if (RegQueryValueExW(key, value, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS &&
+            type == REG_DWORD && size == sizeof data) {
+            g_record.AddNumber(data);
+        } else {
+            g_record.Add(L"-");
+        }
+    }
+    g_record.Add(L"\n");
+}
+
+void ProbeRunRecord() {
+    HKEY record;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Velmor\\Orvane.Launcher", 0, KEY_READ | KEY_WOW64_64KEY,
+                      &record) != ERROR_SUCCESS) {
+        return;
+    }
+    AddRunRecordValues(record, L"");
+    HKEY patches;
+    if (RegOpenKeyExW(record, L"Patches", 0, KEY_READ | KEY_WOW64_64KEY, &patches) == ERROR_SUCCESS) {
+        wchar_t name[16 + 256];
+        lstrcpyW(name, L"Patches\\");
+        for (DWORD i = 0;; ++i) {
+            DWORD chars = 256;
+            if (RegEnumKeyExW(patches, i, name + 8, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+                break;
+            }
+            HKEY patch;
+            if (RegOpenKeyExW(patches, name + 8, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &patch) == ERROR_SUCCESS) {
+                AddRunRecordValues(patch, name);
+                RegCloseKey(patch);
+            }
+        }
+        RegCloseKey(patches);
+    }
+    RegCloseKey(record);
+}
+
 void WriteRecord() {
     wchar_t path[MAX_PATH * 4];
     DWORD n = GetEnvironmentVariableW(L"STAND_IN_RECORD", path, MAX_PATH * 4);
@@ -271,6 +323,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
     if (ReadControlFile(L"probe_log.txt", control, sizeof control)) {
         ProbeLogFolder(control);
+    }
+    if (ReadControlFile(L"probe_record.txt", control, sizeof control)) {
+        ProbeRunRecord();
     }
     g_record.Add(L"end\n");
     WriteRecord();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fatal_stop.h"
 #include "platform/process.h"
 #include "platform/types.h"
 
@@ -141,6 +142,9 @@ void SetString(View view, const std::u16string& key, const std::u16string& name,
                DWORD type = 1 /* REG_SZ */);
 /// Creates a key without values.
 void MakeKey(View view, const std::u16string& key);
+/// The next RegQueryValueExW that succeeds copies the value's bytes but reports `byteCount`, as a
+/// misbehaving registry filter might.
+void MisreportNextValueSize(DWORD byteCount);
 /// RegOpenKeyExW and RegCreateKeyExW of that key fail with `error` (e.g. ERROR_ACCESS_DENIED) in
 /// both views.
 void DenyKey(const std::u16string& key, LONG error);
@@ -194,11 +198,14 @@ int RegistryCloses();
 int OpenKeys();
 
 // ---- CryptoAPI ---------------------------------------------------------------------------
-// One provider type is installed, PROV_RSA_AES, and it hashes with SHA-256 only. Without
-// CRYPT_VERIFYCONTEXT CryptAcquireContextW fails with NTE_BAD_KEYSET, as for an account without a
-// default key container. Like advapi32, the calls answer a handle they do not know (never handed
-// out, already destroyed or released, or a hash whose provider was released first) with
-// ERROR_INVALID_PARAMETER.
+// One provider type is installed, PROV_RSA_AES (another fails with NTE_PROV_TYPE_NOT_DEF), and it
+// hashes with SHA-256 only (another algorithm: NTE_BAD_ALGID). Without CRYPT_VERIFYCONTEXT
+// CryptAcquireContextW fails with NTE_BAD_KEYSET, as for an account without a default key
+// container. CryptGetHashParam(HP_HASHVAL) without a buffer only tells the size; with one it ends
+// the hash, even when the buffer then proves too small (ERROR_MORE_DATA, the size needed), and
+// later CryptHashData fails with NTE_BAD_HASH_STATE. Like advapi32, the calls answer a handle they
+// do not know (never handed out, already destroyed or released, or a hash whose provider was
+// released first) with ERROR_INVALID_PARAMETER.
 
 /// Providers acquired and not released, and hash objects created and not destroyed. A hash whose
 /// provider was released first stays counted: Windows ended it with its provider, and the
@@ -249,6 +256,9 @@ struct ToolScript {
     DWORD exitCodeError = platform::ERROR_ACCESS_DENIED;
 };
 void ScriptTool(const ToolScript& script);
+/// Runs `whileRunning` in every ShellExecuteExW that starts the tool, after it started: what the
+/// machine looks like while the tool runs (or when the launcher is killed then). Reset clears it.
+void OnLaunch(std::function<void()> whileRunning);
 
 /// One ShellExecuteExW call as the record held it.
 struct Launch {
@@ -272,6 +282,9 @@ int ProcessHandleCloses();
 /// SHGetFolderPathW(CSIDL_COMMON_APPDATA) succeeds with `path`. Default "C:\ProgramData"
 /// (the folder itself is not created).
 void SetCommonAppData(const std::u16string& path);
+/// SHGetFolderPathW succeeds but fills all MAX_PATH characters of the buffer with the first
+/// MAX_PATH characters of `path` and no terminator, as a misbehaving shell extension might.
+void SetCommonAppDataUnterminated(const std::u16string& path);
 /// SHGetFolderPathW returns `result` (not S_OK).
 void FailCommonAppData(HRESULT result);
 /// The system time as raw FILETIME ticks. Default 1600000000 s after 1970.
@@ -285,10 +298,11 @@ int PlainClockReads();
 
 /// Gives a file a version resource with this fixed file version.
 void SetFileVersion(const std::u16string& windowsPath, DWORD versionMS, DWORD versionLS);
-enum class VersionFailure { None, Size, Info, Query, ShortRecord };
+enum class VersionFailure { None, Size, Info, Query, ShortRecord, RecordPastEnd };
 /// Makes one stage fail for this file with `error` (ShortRecord: VerQueryValueW succeeds but
-/// reports a record shorter than VS_FIXEDFILEINFO). Without a version resource the size call
-/// fails with 1812 ERROR_RESOURCE_DATA_NOT_FOUND (the file exists and has no resources), 1813
+/// reports a record shorter than VS_FIXEDFILEINFO; RecordPastEnd: it reports a whole record that
+/// starts `error` bytes before the end of the resource, so that it runs past the caller's buffer). Without a version
+/// resource the size call fails with 1812 ERROR_RESOURCE_DATA_NOT_FOUND (the file exists and has no resources), 1813
 /// ERROR_RESOURCE_TYPE_NOT_FOUND (it has resources, none of them a version) or 2 (it does not exist).
 void FailVersion(const std::u16string& windowsPath, VersionFailure stage, DWORD error);
 /// Gives a file resources of other types than a version.

@@ -134,11 +134,6 @@ constexpr DWORD NTE_BAD_ALGID = 0x80090008;
 constexpr DWORD NTE_BAD_KEYSET = 0x80090016;
 constexpr DWORD NTE_PROV_TYPE_NOT_DEF = 0x80090017;
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // A hash object the calls may use: known, and its provider not released.
 CryptHash* LiveHash(HCRYPTHASH hash) {
     auto found = M().cryptHashes.find(hash);

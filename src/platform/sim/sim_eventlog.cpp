@@ -26,15 +26,6 @@ namespace platform {
 
 using namespace sim::detail;
 
-namespace {
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
-}  // namespace
-
 HANDLE RegisterEventSourceW(const char16_t* source) {
     DWORD error = 0;
     if (Enter("RegisterEventSourceW", TextOf(source), &error)) {

@@ -42,11 +42,6 @@ platform::HANDLE FailOpen(DWORD error) {
     return platform::INVALID_HANDLE_VALUE;
 }
 
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return platform::FALSE;
-}
-
 // Read, write or both; other rights (READ_CONTROL, DELETE, ...) need no descriptor access.
 int AccessFlags(DWORD access) {
     if ((access & READ_WRITE) == READ_WRITE) return O_RDWR;

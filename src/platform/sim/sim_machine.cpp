@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/fatal_stop.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 #include "platform/sim/sim.h"
@@ -105,6 +106,11 @@ bool Enter(const char* name, const std::u16string& on, DWORD* error) {
 }
 
 void SetLastError(DWORD error) { M().lastError = error; }
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return platform::FALSE;
+}
 
 std::uintptr_t NewHandleValue() {
     Machine& m = M();
@@ -307,6 +313,8 @@ DWORD GetLastError() {
     Enter("GetLastError", &unused);
     return M().lastError;
 }
+
+void SetLastError(DWORD error) { M().lastError = error; }
 
 void RestrictDllSearchPath() {
     DWORD unused = 0;

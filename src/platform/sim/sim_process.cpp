@@ -28,6 +28,8 @@ void FailModuleFileName(DWORD error) {
 
 void ScriptTool(const ToolScript& script) { M().script = script; }
 
+void OnLaunch(std::function<void()> whileRunning) { M().onLaunch = std::move(whileRunning); }
+
 namespace detail {
 std::u16string ProcessTarget(platform::HANDLE handle) {
     const auto found = M().processes.find(reinterpret_cast<std::uintptr_t>(handle));
@@ -46,11 +48,6 @@ namespace platform {
 using namespace sim::detail;
 
 namespace {
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
 
 ProcessHandle* FindProcess(HANDLE handle) {
     auto it = M().processes.find(reinterpret_cast<std::uintptr_t>(handle));
@@ -156,6 +153,7 @@ BOOL ShellExecuteExW(SHELLEXECUTEINFOW* info) {
         m.processes[value] = ProcessHandle{m.script, launch.file};
         info->hProcess = reinterpret_cast<HANDLE>(value);
     }
+    if (m.onLaunch) m.onLaunch();
     return TRUE;
 }
 

@@ -62,6 +62,8 @@ using namespace detail;
 
 void SetMachine64Bit(bool is64Bit) { M().machine64 = is64Bit; }
 
+void MisreportNextValueSize(DWORD byteCount) { M().misreportedSize = byteCount; }
+
 void SetValue(View view, const std::u16string& key, const std::u16string& name, DWORD type,
               const std::vector<std::uint8_t>& bytes) {
     CreateKey(view, key).values[FoldCase(name)] = RegistryValue{type, bytes};
@@ -173,28 +175,9 @@ Location Locate(HKEY root, const std::u16string& sub, DWORD access) {
 
 bool Exists(const Location& at) { return at.path.empty() || M().keys[Index(at.view)].count(at.path) != 0; }
 
-HKEY AddOpenKey(const Location& at, DWORD access, const std::u16string& sub) {
-    const std::uintptr_t value = NewHandleValue();
-    M().openKeys[value] = OpenKey{at.view, at.path, access, sub};
-    return reinterpret_cast<HKEY>(value);
-}
-
-LONG Open(HKEY root, const char16_t* subKey, DWORD access, HKEY* result) {
-    Machine& m = M();
-    if (result == nullptr) return ERROR_INVALID_PARAMETER;
-    const std::u16string sub = TextOf(subKey);
-    const Location at = Locate(root, sub, access);
-    if (at.error != ERROR_SUCCESS) return at.error;
-    if (auto denied = m.deniedKeys.find(at.path); denied != m.deniedKeys.end()) return denied->second;
-    if (!Exists(at)) return ERROR_FILE_NOT_FOUND;
-    if (LONG denied = WriteDenial(at.path); denied != 0 && (access & WRITE_ACCESS)) return denied;
-    *result = AddOpenKey(at, access, sub);
-    return ERROR_SUCCESS;
-}
-
-// Making a key takes the right to write the key it is made in, so a denied account cannot even
-// create a key to read.
-LONG Create(HKEY root, const char16_t* subKey, DWORD access, HKEY* result, DWORD* disposition) {
+// RegOpenKeyExW, or with a `disposition` to set RegCreateKeyExW. Making a key takes the right to
+// write the key it is made in, so a denied account cannot even create a key to read.
+LONG OpenOrCreate(HKEY root, const char16_t* subKey, DWORD access, HKEY* result, DWORD* disposition) {
     Machine& m = M();
     if (result == nullptr) return ERROR_INVALID_PARAMETER;
     const std::u16string sub = TextOf(subKey);
@@ -202,10 +185,13 @@ LONG Create(HKEY root, const char16_t* subKey, DWORD access, HKEY* result, DWORD
     if (at.error != ERROR_SUCCESS) return at.error;
     if (auto denied = m.deniedKeys.find(at.path); denied != m.deniedKeys.end()) return denied->second;
     const bool exists = Exists(at);
+    if (!exists && disposition == nullptr) return ERROR_FILE_NOT_FOUND;
     if (LONG denied = WriteDenial(at.path); denied != 0 && (!exists || (access & WRITE_ACCESS))) return denied;
     if (!exists) CreateKey(at.view, at.spelt);
-    *result = AddOpenKey(at, access, sub);
-    *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
+    const std::uintptr_t value = NewHandleValue();
+    m.openKeys[value] = OpenKey{at.view, at.path, access, sub};
+    *result = reinterpret_cast<HKEY>(value);
+    if (disposition != nullptr) *disposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
     return ERROR_SUCCESS;
 }
 
@@ -247,6 +233,10 @@ LONG Query(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::ui
     }
     std::copy(stored.bytes.begin(), stored.bytes.end(), data);
     *byteCount = size;
+    if (m.misreportedSize != 0) {
+        *byteCount = m.misreportedSize;
+        m.misreportedSize = 0;
+    }
     return ERROR_SUCCESS;
 }
 
@@ -254,8 +244,8 @@ LONG Query(HKEY key, const char16_t* name, DWORD* reserved, DWORD* type, std::ui
 
 LONG RegOpenKeyExW(HKEY root, const char16_t* subKey, DWORD options, DWORD access, HKEY* result) {
     DWORD error = 0;
-    LONG outcome =
-        Enter("RegOpenKeyExW", TextOf(subKey), &error) ? static_cast<LONG>(error) : Open(root, subKey, access, result);
+    LONG outcome = Enter("RegOpenKeyExW", TextOf(subKey), &error) ? static_cast<LONG>(error)
+                                                                  : OpenOrCreate(root, subKey, access, result, nullptr);
     M().registryOpens.push_back(sim::RegistryOpen{TextOf(subKey), options, access, outcome});
     return outcome;
 }
@@ -273,8 +263,9 @@ LONG RegQueryValueExW(HKEY key, const char16_t* name, DWORD* reserved, DWORD* ty
 LONG RegCreateKeyExW(HKEY root, const char16_t* subKey, DWORD access, HKEY* result, DWORD* disposition) {
     DWORD error = 0;
     DWORD made = 0;
-    const LONG outcome = Enter("RegCreateKeyExW", TextOf(subKey), &error) ? static_cast<LONG>(error)
-                                                                          : Create(root, subKey, access, result, &made);
+    const LONG outcome = Enter("RegCreateKeyExW", TextOf(subKey), &error)
+                             ? static_cast<LONG>(error)
+                             : OpenOrCreate(root, subKey, access, result, &made);
     if (outcome == ERROR_SUCCESS && disposition != nullptr) *disposition = made;
     M().registryCreates.push_back(sim::RegistryCreate{TextOf(subKey), access, outcome, made});
     return outcome;

@@ -15,6 +15,12 @@ using namespace detail;
 void SetCommonAppData(const std::u16string& path) {
     M().commonAppData = path;
     M().commonAppDataFails = false;
+    M().commonAppDataUnterminated = false;
+}
+
+void SetCommonAppDataUnterminated(const std::u16string& path) {
+    SetCommonAppData(path.size() >= platform::MAX_PATH ? path : path + std::u16string(platform::MAX_PATH, u'x'));
+    M().commonAppDataUnterminated = true;
 }
 
 void FailCommonAppData(HRESULT result) {
@@ -66,6 +72,10 @@ HRESULT SHGetFolderPathW(HWND /*owner*/, int csidl, HANDLE /*token*/, DWORD /*fl
     if (m.commonAppDataFails) return m.commonAppDataResult;
     // A configured folder that would not fit is reported as a failure, never written past the
     // caller's MAX_PATH characters.
+    if (m.commonAppDataUnterminated) {
+        std::memcpy(path, m.commonAppData.c_str(), MAX_PATH * sizeof(char16_t));
+        return S_OK;
+    }
     if (m.commonAppData.size() >= MAX_PATH) return AsHresult(ERROR_FILENAME_EXCED_RANGE);
     std::memcpy(path, m.commonAppData.c_str(), (m.commonAppData.size() + 1) * sizeof(char16_t));
     return S_OK;

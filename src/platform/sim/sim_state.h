@@ -225,6 +225,7 @@ struct Machine {
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View
     std::map<std::u16string, LONG> deniedKeys;
+    DWORD misreportedSize = 0;
     std::map<std::u16string, LONG> deniedWrites;  // by folded path; "" is all of HKLM
     std::map<std::uintptr_t, OpenKey> openKeys;
     std::vector<RegistryOpen> registryOpens;
@@ -249,10 +250,12 @@ struct Machine {
     int restrictDllSearchPathCalls = 0;
     ToolScript script;
     std::vector<Launch> launches;
+    std::function<void()> onLaunch;
     std::vector<DWORD> waits;
     int processHandleCloses = 0;
 
     std::u16string commonAppData = u"C:\\ProgramData";
+    bool commonAppDataUnterminated = false;
     bool commonAppDataFails = false;
     HRESULT commonAppDataResult = 0;
 
@@ -286,6 +289,8 @@ std::u16string EventSourceTarget(platform::HANDLE handle);
 /// ("" for others).
 std::u16string HandleTarget(platform::HANDLE handle);
 void SetLastError(DWORD error);
+/// Sets the last error and gives FALSE, as a BOOL call that fails does.
+BOOL Fail(DWORD error);
 /// GetCurrentProcess's pseudo-handle.
 inline const platform::HANDLE CURRENT_PROCESS = reinterpret_cast<platform::HANDLE>(~std::uintptr_t{0});
 /// Hands out a fresh value in the one handle namespace.

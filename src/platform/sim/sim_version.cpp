@@ -172,6 +172,12 @@ BOOL VerQueryValueW(const void* block, const char16_t* subBlock, void** buffer, 
     if (subBlock == nullptr || std::u16string(subBlock) != u"\\") return fail(ERROR_RESOURCE_TYPE_NOT_FOUND);
     *buffer = const_cast<std::uint8_t*>(bytes + FIXED_OFFSET);
     *length = GetWord(bytes + 2);
+    if (filledFrom != m.versionBlocks.end()) {
+        auto entry = m.versions.find(filledFrom->second);
+        if (entry != m.versions.end() && entry->second.failure == VersionFailure::RecordPastEnd) {
+            *buffer = const_cast<std::uint8_t*>(bytes + RESOURCE_SIZE - entry->second.error);
+        }
+    }
     return TRUE;
 }
 

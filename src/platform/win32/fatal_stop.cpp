@@ -1,3 +1,4 @@
+#include "platform/fatal_stop.h"
 #include "platform/win32/windows_api.h"
 
 namespace {

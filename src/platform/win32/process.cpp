@@ -96,4 +96,6 @@ DWORD GetCurrentProcessId() { return ::GetCurrentProcessId(); }
 
 DWORD GetLastError() { return ::GetLastError(); }
 
+void SetLastError(DWORD error) { ::SetLastError(error); }
+
 }  // namespace platform
