@@ -18,31 +18,38 @@ constexpr std::int64_t EPOCH_DIFFERENCE_SECONDS = 11'644'473'600;
 
 LogStream logStreamInstance;
 
+// The log file's name around "-<seconds>-<pid>": "Orvane.Launcher" before, ".txt" after.
+constexpr std::uint32_t NAME_PREFIX_UNITS = 15;
+constexpr std::uint32_t NAME_SUFFIX_UNITS = 4;
+
 // Looked up once at start-up, as the system offers it; tests look again with RefreshClockSource.
 platform::SystemTimeFunction preciseClock = platform::FindGetSystemTimePreciseAsFileTime();
 
-// A folder an elevated run writes its log into, created in one step with its security when
-// missing; `folder` then holds its checked handle. A folder the run may not write through (a
-// user's, a link, a file, anything the rule refuses) is renamed to `aside`, when given, through
-// the handle that was checked: the object itself moves, a link never leads the rename elsewhere,
-// nothing existing is replaced, and what it holds stays as it was. A fresh folder takes its place,
+// Makes sure the log folder `path` exists and opens it checked into `folder` (OpenTrustedFolder).
+// A run that is not elevated creates it with what its parent passes on and uses it only when
+// `rule` trusts it. An elevated run creates it in one step with the security of `use`, so that no
+// user can ever re-point, rename or take it over. A folder it may not write through (a user's, a
+// link, a file, anything the rule refuses) is renamed to `aside`, when given, through the handle
+// that was checked: the object itself moves, a link never leads the rename elsewhere, nothing
+// existing is replaced, and what it holds stays as it was. A fresh folder takes its place, again
 // in one step with its security; if the name was taken again since the move, that counts as
 // untrusted too.
-bool OpenElevatedFolder(const FixedPathString& path, FolderUse use, const FixedPathString* aside,
-                        platform::ScopedFile& folder) {
-    FolderSecurity security(use);
-    if (security.Attributes() == nullptr) {
+bool OpenLogFolder(const FixedPathString& path, OwnerRule rule, FolderUse use, const GuardedString* aside,
+                   platform::ScopedFile& folder) {
+    const bool elevated = rule == OwnerRule::Administrative;
+    FolderSecurity security(elevated ? use : FolderUse::Inherited);
+    if (elevated && security.Attributes() == nullptr) {
         return false;
     }
     const FolderState state = EnsureDirectory(path, security.Attributes());
-    if (OpenTrustedFolder(path.Text(), OwnerRule::Administrative, state == FolderState::Created, folder)) {
+    if (OpenTrustedFolder(path.Text(), rule, elevated && state == FolderState::Created, folder)) {
         return true;
     }
-    const bool moved =
-        aside != nullptr && folder.Holds() && platform::SetFileInformationByHandle(folder.Get(), aside->Text());
+    const bool moved = elevated && aside != nullptr && folder.Holds() &&
+                       platform::SetFileInformationByHandle(folder.Get(), aside->Text());
     folder.Close();
     return moved && platform::CreateDirectoryW(path.Text(), security.Attributes()) &&
-           OpenTrustedFolder(path.Text(), OwnerRule::Administrative, true, folder);
+           OpenTrustedFolder(path.Text(), rule, true, folder);
 }
 
 }  // namespace
@@ -105,34 +112,28 @@ void OpenLog() {
     fileName.Format(u"Orvane.Launcher-%s-%d.txt", seconds.Text(), processId);
 
     const OwnerRule rule = RuleOfThisRun();
+    // First the name an untrusted log folder is moved aside to, "Velmor.untrusted-<seconds>-<pid>",
+    // then the fallback folder.
+    FixedPathString other(logPath);
+    other.Append(u".untrusted");
+    other.Append(fileName.Text() + NAME_PREFIX_UNITS, fileName.Length() - NAME_PREFIX_UNITS - NAME_SUFFIX_UNITS);
     platform::ScopedFile folder;
-    bool trusted = false;
-    if (rule == OwnerRule::Administrative) {
-        FixedPathString aside;
-        aside.Format(u"%s.untrusted-%s-%d", logPath.Text(), seconds.Text(), processId);
-        trusted = OpenElevatedFolder(logPath, FolderUse::Log, &aside, folder);
-    } else {
-        // A folder that cannot be made shows only as a failed open below; one that others could
-        // have turned against the machine is treated the same way.
-        EnsureDirectory(logPath);
-        trusted = OpenTrustedFolder(logPath.Text(), rule, false, folder);
-    }
+    // A folder that cannot be made shows only as a failed open below; one that others could have
+    // turned against the machine is treated the same way.
+    bool open = OpenLogFolder(logPath, rule, FolderUse::Log, &other, folder);
     logPath.AppendPath(fileName.Text());
-    bool open = trusted && logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
+    open = open && logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
     // Nothing a user plants makes an elevated run lose its log: what it refused stays as it is, and
     // the log goes to "Logs\Velmor" in the Windows folder, where standard users can create nothing,
     // so no name there can have been taken by one of them.
-    char16_t windows[platform::MAX_PATH];
-    const platform::UINT length = open || rule != OwnerRule::Administrative
-                                      ? 0
-                                      : platform::GetSystemWindowsDirectoryW(windows, platform::MAX_PATH);
-    if (length != 0 && length < platform::MAX_PATH) {
-        FixedPathString fallback(windows);
-        fallback.AppendPath(u"Logs\\Velmor");
-        open = OpenElevatedFolder(fallback, FolderUse::Fallback, nullptr, folder) &&
+    if (!open && rule == OwnerRule::Administrative) {
+        const platform::UINT length = platform::GetSystemWindowsDirectoryW(other.WritableBuffer(), other.Capacity());
+        other.Recount();
+        open = length != 0 && length < other.Capacity() && other.AppendPath(u"Logs\\Velmor") &&
+               OpenLogFolder(other, rule, FolderUse::Fallback, nullptr, folder) &&
                logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
         if (open) {
-            logPath.Assign(fallback);
+            logPath.Assign(other);
             logPath.AppendPath(fileName.Text());
         }
     }

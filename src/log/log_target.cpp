@@ -87,9 +87,9 @@ bool OpenTrustedFolder(const char16_t* path, OwnerRule rule, bool createdNow, pl
 }
 
 FolderSecurity::FolderSecurity(FolderUse use) {
-    if (platform::ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            use == FolderUse::Log ? LOG_FOLDER_SECURITY : FALLBACK_FOLDER_SECURITY, platform::SDDL_REVISION_1,
-            descriptor.Receive())) {
+    if (use != FolderUse::Inherited && platform::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                           use == FolderUse::Log ? LOG_FOLDER_SECURITY : FALLBACK_FOLDER_SECURITY,
+                                           platform::SDDL_REVISION_1, descriptor.Receive())) {
         attributes = {sizeof attributes, descriptor.Get(), platform::FALSE};
     }
 }

@@ -41,11 +41,12 @@ bool IsAcceptedFile(platform::HANDLE file, OwnerRule rule);
 bool OpenTrustedFolder(const char16_t* path, OwnerRule rule, bool createdNow, platform::ScopedFile& folder);
 
 /// Which folder an elevated run creates: the log folder, where a run that is not elevated adds
-/// its own logs too, or the fallback folder, which only administrators write.
-enum class FolderUse : std::uint8_t { Log, Fallback };
+/// its own logs too, or the fallback folder, which only administrators write. Inherited: what a
+/// run that is not elevated creates, with what the parent folder passes on.
+enum class FolderUse : std::uint8_t { Inherited, Log, Fallback };
 
-/// The security attributes an elevated run creates a folder of `use` with. Null when the
-/// descriptor cannot be made; the descriptor is freed with the object.
+/// The security attributes an elevated run creates a folder of `use` with. Null for Inherited and
+/// when the descriptor cannot be made; the descriptor is freed with the object.
 class FolderSecurity {
 public:
     explicit FolderSecurity(FolderUse use);

@@ -5,7 +5,6 @@
 #include <winternl.h>
 
 #include <cstddef>
-#include <cstring>
 
 static_assert(sizeof(platform::FILETIME) == sizeof(::FILETIME) && alignof(platform::FILETIME) == alignof(::FILETIME));
 static_assert(offsetof(platform::FILETIME, dwLowDateTime) == offsetof(::FILETIME, dwLowDateTime));
@@ -100,22 +99,22 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, HANDLE rootDirectory, const ch
 }
 
 BOOL SetFileInformationByHandle(HANDLE file, const char16_t* newPath) {
-    alignas(::FILE_RENAME_INFO) std::uint8_t record[sizeof(::FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)] = {};
-    ::DWORD bytes = 0;
-    while (newPath[bytes / sizeof(char16_t)] != 0) {
-        bytes += sizeof(char16_t);
-        if (bytes >= MAX_PATH * sizeof(wchar_t)) {
+    alignas(::FILE_RENAME_INFO) std::uint8_t record[sizeof(::FILE_RENAME_INFO) + MAX_PATH * sizeof(wchar_t)];
+    auto* info = reinterpret_cast<::FILE_RENAME_INFO*>(record);
+    auto* name = reinterpret_cast<char16_t*>(record + offsetof(::FILE_RENAME_INFO, FileName));
+    ::DWORD units = 0;
+    do {
+        if (units == MAX_PATH) {
             ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
             return FALSE;
         }
-    }
-    auto* info = reinterpret_cast<::FILE_RENAME_INFO*>(record);
+        name[units] = newPath[units];
+    } while (newPath[units++] != 0);
     info->ReplaceIfExists = FALSE;
     info->RootDirectory = nullptr;
-    info->FileNameLength = bytes;
-    std::memcpy(record + offsetof(::FILE_RENAME_INFO, FileName), newPath, bytes);
+    info->FileNameLength = (units - 1) * sizeof(wchar_t);
     return ::SetFileInformationByHandle(Win(file), ::FileRenameInfo, info,
-                                        offsetof(::FILE_RENAME_INFO, FileName) + bytes + sizeof(wchar_t));
+                                        offsetof(::FILE_RENAME_INFO, FileName) + units * sizeof(wchar_t));
 }
 
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
