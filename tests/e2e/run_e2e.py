@@ -46,6 +46,9 @@ from wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, EVENTLOG_ERROR_
 
 REPO = Path(__file__).resolve().parents[2]
 BOM = b"\xef\xbb\xbf"
+LOG_FOLDER = "C:\\ProgramData\\Velmor"
+# An elevated run's fallback as the launcher names it: Wine's Windows folder, then Logs\Velmor (Wine has "logs").
+FALLBACK_FOLDER = "C:\\windows\\Logs\\Velmor"
 
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
 INSTALL_LOCATION = INSTALL_DIR + "\\"  # as installers usually register it, with the trailing backslash
@@ -294,6 +297,12 @@ class Scenario:
     log_link: Optional[str] = None
     # The run record and the event to check after the run; None: neither is looked at.
     expect_record: Optional[RecordExpectation] = None
+    # False: the launcher runs with an administrator's filtered token under UAC, not elevated (RUNNER_LIMITED).
+    elevated: bool = True
+    # The folder of the run's one log, as the launcher names it: Velmor, or an elevated run's fallback.
+    log_folder: str = LOG_FOLDER
+    # Called with (suite, pid, seconds) while the launcher is held before its first instruction.
+    while_held: Optional[Callable] = None
 
     @property
     def tool_path(self):
@@ -365,6 +374,13 @@ def block_log_folder(suite):
     velmor = suite.prefix.host_path("C:\\ProgramData\\Velmor")
     velmor.parent.mkdir(parents=True, exist_ok=True)
     velmor.write_bytes(b"not a folder")
+
+
+def check_log_folder_set_aside(outcome):
+    program_data = outcome.prefix.host_path("C:\\ProgramData")
+    aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)]
+    return [] if len(aside) == 1 and aside[0].read_bytes() == b"not a folder" else [
+        f"expected the file named Velmor set aside whole, found {sorted(p.name for p in program_data.iterdir())}"]
 
 
 def check_log_folder_still_a_file(outcome):
@@ -619,6 +635,76 @@ class Probe:
     run: Callable
 
 
+# ---- a log folder the launcher may not use -------------------------------------------------------------------
+# Wine keeps no owners: it shows its own Unix user's files as the prefix's user (the launcher's account) and
+# another Unix user's as ANONYMOUS LOGON. As root, a folder chowned to another uid is another account's.
+
+OTHER_UID = 1234
+ASIDE_PREFIX = "Velmor.untrusted-"
+THEIRS = b"an earlier run's own log\r\n"
+
+
+def fallback_host_path(prefix):
+    return prefix.host_path("C:\\windows\\logs\\Velmor")
+
+
+def plant_velmor(uid=None):
+    """A Velmor with a file in it, of the Unix user `uid` (None: the prefix's own user, the launcher's account)."""
+    def setup(suite):
+        velmor = suite.prefix.host_path(LOG_FOLDER)
+        velmor.mkdir(parents=True)
+        (velmor / "theirs.dat").write_bytes(THEIRS)
+        if uid is not None:
+            for path in (velmor / "theirs.dat", velmor):
+                os.chown(path, uid, uid)
+    return setup
+
+
+def check_velmor_kept(where, uid=None):
+    """The planted folder, found by `where` (its name or the start of it), as it was: its one file, its owner."""
+    def check(outcome):
+        program_data = outcome.prefix.host_path("C:\\ProgramData")
+        found = [p for p in program_data.iterdir() if p.name == where or p.name.startswith(where + "-")]
+        if len(found) != 1:
+            return [f"expected the planted folder as {where}, found {sorted(p.name for p in program_data.iterdir())}"]
+        folder = found[0]
+        problems = []
+        if sorted(child.name for child in folder.iterdir()) != ["theirs.dat"] or \
+                (folder / "theirs.dat").read_bytes() != THEIRS:
+            problems.append(f"{folder.name} holds {sorted(child.name for child in folder.iterdir())}, not its file alone")
+        if uid is not None and folder.stat().st_uid != uid:
+            problems.append(f"{folder.name} belongs to uid {folder.stat().st_uid}, expected {uid}")
+        return problems
+    return check
+
+
+def take_aside_names(suite, pid, seconds):
+    """Every name the launcher could move Velmor aside to exists already: it must not move it, but log in the fallback."""
+    program_data = suite.prefix.host_path("C:\\ProgramData")
+    for second in seconds:
+        (program_data / f"{ASIDE_PREFIX}{second}-{pid}").mkdir()
+
+
+def log_target_scenarios():
+    logged = dict(expect_exit=0, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
+                  expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS])
+    return [
+        Scenario(name="Velmor of another account, elevated run: moved aside whole, the log in a fresh Velmor, "
+                      "named by the record and the event", setup=plant_velmor(OTHER_UID),
+                 check=check_velmor_kept(ASIDE_PREFIX[:-1], OTHER_UID), expect_record=CURRENT_RECORD, **logged),
+        # An administrator's elevated run trusts nothing their non-elevated half could have made.
+        Scenario(name="Velmor of the launcher's own account, elevated run: moved aside, the log in a fresh Velmor",
+                 setup=plant_velmor(), check=check_velmor_kept(ASIDE_PREFIX[:-1]), **logged),
+        Scenario(name="Velmor of another account, run not elevated: no log, the folder left as it was",
+                 setup=plant_velmor(OTHER_UID), check=check_velmor_kept("Velmor", OTHER_UID), elevated=False,
+                 **dict(logged, expect_log=None)),
+        Scenario(name="Velmor of another account and every name to move it to taken: the log in the fallback, "
+                      "named by the record", setup=plant_velmor(OTHER_UID), while_held=take_aside_names,
+                 check=check_velmor_kept("Velmor", OTHER_UID), log_folder=FALLBACK_FOLDER,
+                 expect_record=CURRENT_RECORD, **logged),
+    ]
+
+
 def build_scenarios():
     scenarios = [
         current_patch_run("success with patch.rkv: exact log bytes, command line and working folder; "
@@ -754,12 +840,13 @@ def build_scenarios():
     scenarios.append(current_patch_run("log is readable but neither writable nor deletable while the tool runs",
                                        tool_controls={"probe_log.txt": ""}, check=check_log_sharing))
     scenarios.append(Scenario(
-        name="log folder blocked by a file: no log, the tool still runs", expect_exit=0, expect_log=None,
-        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder, check=check_log_folder_still_a_file))
+        name="log folder blocked by a file, run not elevated: no log, the tool still runs", expect_exit=0,
+        expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder,
+        check=check_log_folder_still_a_file, elevated=False))
     scenarios.append(Scenario(
-        name="log folder blocked by a file and no installation: no log, exit 3; a record without patch file or log",
-        registry=None, expect_exit=3, expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file,
-        expect_record=RecordExpectation()))
+        name="log folder blocked by a file and no installation: the file moved aside, exit 3; a record without "
+             "patch file", registry=None, expect_exit=3, expect_log=[MSG_NO_INSTALL], setup=block_log_folder,
+        check=check_log_folder_set_aside, expect_record=RecordExpectation()))
     scenarios.append(Scenario(
         name="common application-data folder moved: the log goes there", expect_exit=0, expect_log=None,
         expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=move_common_app_data,
@@ -781,7 +868,9 @@ def build_scenarios():
     for seed, kind in ((b"\xff\xfe" + earlier.encode("utf-16-le"), "UTF-16LE: new lines appended in UTF-16LE"),
                        (BOM + earlier.encode(), "UTF-8: new lines appended, no second byte-order mark"),
                        (b"", "empty: it gets the byte-order mark")):
-        scenarios.append(current_patch_run(f"existing log file, {kind}", log_seed=seed))
+        # The harness's Velmor belongs to the prefix's user, the launcher's own account: a run that is not
+        # elevated uses it, an elevated one would move it aside.
+        scenarios.append(current_patch_run(f"existing log file, {kind}", log_seed=seed, elevated=False))
 
     scenarios.append(Probe("planting control: a bare-name load of version.dll beside a planted copy takes it",
                            planting_control))
@@ -797,7 +886,8 @@ def build_scenarios():
         name="hard link planted at the log's name: the linked file is untouched, no log, the tool's code",
         expect_exit=LINKED_TOOL_EXIT, expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
         tool_controls={"exit_code.txt": f"0x{LINKED_TOOL_EXIT:X}"}, log_seed=LINK_TARGET_BYTES, log_link=LINK_TARGET,
-        check=check_link_target_untouched))
+        check=check_link_target_untouched, elevated=False))
+    scenarios += log_target_scenarios()
     return scenarios
 
 
@@ -838,7 +928,9 @@ class Suite:
 
     def reset(self):
         """Removes what the last scenario left: its folders, the log folder, the drives' contents."""
-        for path in list(self.touched) + [self.prefix.host_path("C:\\ProgramData\\Velmor")]:
+        program_data = self.prefix.host_path("C:\\ProgramData")
+        set_aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)] if program_data.is_dir() else []
+        for path in list(self.touched) + [self.prefix.host_path(LOG_FOLDER), fallback_host_path(self.prefix)] + set_aside:
             if path.is_dir() and not path.is_symlink():
                 shutil.rmtree(path)
             elif path.exists() or path.is_symlink():
@@ -901,10 +993,12 @@ class Suite:
             env["WINEDEBUG"] = scenario.wine_debug
         if scenario.expect_record:
             env["WINEDEBUG"] = (scenario.wine_debug or self.prefix.env["WINEDEBUG"]) + "," + EVENT_DEBUG_CHANNELS
+        if not scenario.elevated:
+            env["RUNNER_LIMITED"] = "1"
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
         seeds = {}
-        if scenario.log_seed is None:
+        if scenario.log_seed is None and scenario.while_held is None:
             run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
         else:
             run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
@@ -912,7 +1006,7 @@ class Suite:
 
         exit_code = runner_exit_code(run.stdout)
         # Seeded files the launcher left alone are no log of this run.
-        logs = [log for log in self.read_logs() if log not in seeds or log.read_bytes() != seeds[log]]
+        logs = [log for log in self.read_logs(scenario.log_folder) if log not in seeds or log.read_bytes() != seeds[log]]
         outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
 
         problems = []
@@ -932,8 +1026,9 @@ class Suite:
         return problems
 
     def run_with_seeded_log(self, scenario, args, cwd, env):
-        """Runs with the launcher held before its first instruction, while a file with the seed's bytes is
-        put under every name it can choose: its process id, and each second it may start in."""
+        """Runs with the launcher held before its first instruction, while the scenario's while_held runs
+        and a file with the seed's bytes (if any) is put under every name it can choose: its process id, and
+        each second it may start in."""
         hold = self.prefix.host_path("C:\\runner hold\\pid.txt")
         hold.parent.mkdir(parents=True, exist_ok=True)
         self.touched.add(hold.parent)
@@ -949,27 +1044,32 @@ class Suite:
             pid_text = hold.read_text().strip() if hold.exists() else ""
         if pid_text:
             pid = int(pid_text)
-            folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
-            folder.mkdir(parents=True, exist_ok=True)
-            target = None
-            if scenario.log_link:
-                target = self.prefix.host_path(scenario.log_link)
-                target.write_bytes(scenario.log_seed)
-                self.touched.add(target)
             now = int(time.time())
-            for second in range(now - 1, now + RUN_TIMEOUT_S):
-                path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
-                if target:
-                    os.link(target, path)
-                else:
-                    path.write_bytes(scenario.log_seed)
-                seeds[path] = scenario.log_seed
+            seconds = range(now - 1, now + RUN_TIMEOUT_S)
+            if scenario.while_held:
+                scenario.while_held(self, pid, seconds)
+            if scenario.log_seed is not None:
+                folder = self.prefix.host_path(LOG_FOLDER)
+                folder.mkdir(parents=True, exist_ok=True)
+                target = None
+                if scenario.log_link:
+                    target = self.prefix.host_path(scenario.log_link)
+                    target.write_bytes(scenario.log_seed)
+                    self.touched.add(target)
+                for second in seconds:
+                    path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
+                    if target:
+                        os.link(target, path)
+                    else:
+                        path.write_bytes(scenario.log_seed)
+                    seeds[path] = scenario.log_seed
             hold.with_name(hold.name + ".go").write_bytes(b"")
         thread.join()
         return result["run"], seeds
 
-    def read_logs(self):
-        folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
+    def read_logs(self, windows_folder=LOG_FOLDER):
+        folder = (fallback_host_path(self.prefix) if windows_folder == FALLBACK_FOLDER
+                  else self.prefix.host_path(windows_folder))
         if not folder.is_dir():
             return []
         return sorted(folder.iterdir())
@@ -1026,7 +1126,7 @@ class Suite:
         deploy = self.prefix.host_path(scenario.deploy_dir)
         log = ""
         if scenario.expect_log is not None and len(outcome.log_files) == 1:
-            log = "C:\\ProgramData\\Velmor\\" + outcome.log_files[0].name
+            log = scenario.log_folder + "\\" + outcome.log_files[0].name
         problems += check_record_time(record, before, after)
         problems += compare_keys(record, expected_record(scenario, deploy, log), "record")
         registration = scenario.expect_record.source_before or EVENT_SOURCE_VALUES
