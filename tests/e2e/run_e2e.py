@@ -301,7 +301,8 @@ class Scenario:
     elevated: bool = True
     # The folder of the run's one log, as the launcher names it: Velmor, or an elevated run's fallback.
     log_folder: str = LOG_FOLDER
-    # Called with (suite, pid, seconds) while the launcher is held before its first instruction.
+    # Called with (suite, pid, seconds) while the launcher is held before its first instruction; it may return
+    # {path: bytes} of files it made that are no log of the run unless the run changed them.
     while_held: Optional[Callable] = None
 
     @property
@@ -685,6 +686,19 @@ def take_aside_names(suite, pid, seconds):
         (program_data / f"{ASIDE_PREFIX}{second}-{pid}").mkdir()
 
 
+def forge_log_names(suite, pid, seconds):
+    """Every name the launcher could choose is a file of another account's, in the launcher's own Velmor."""
+    velmor = suite.prefix.host_path(LOG_FOLDER)
+    velmor.mkdir(parents=True, exist_ok=True)
+    forged = {}
+    for second in seconds:
+        path = velmor / f"Orvane.Launcher-{second}-{pid}.txt"
+        path.write_bytes(THEIRS)
+        os.chown(path, OTHER_UID, OTHER_UID)
+        forged[path] = THEIRS
+    return forged
+
+
 def log_target_scenarios():
     logged = dict(expect_exit=0, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
                   expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS])
@@ -698,6 +712,8 @@ def log_target_scenarios():
         Scenario(name="Velmor of another account, run not elevated: no log, the folder left as it was",
                  setup=plant_velmor(OTHER_UID), check=check_velmor_kept("Velmor", OTHER_UID), elevated=False,
                  **dict(logged, expect_log=None)),
+        Scenario(name="log's name taken by another account's file, run not elevated: left alone, no log",
+                 while_held=forge_log_names, elevated=False, **dict(logged, expect_log=None)),
         Scenario(name="Velmor of another account and every name to move it to taken: the log in the fallback, "
                       "named by the record", setup=plant_velmor(OTHER_UID), while_held=take_aside_names,
                  check=check_velmor_kept("Velmor", OTHER_UID), log_folder=FALLBACK_FOLDER,
@@ -1047,7 +1063,7 @@ class Suite:
             now = int(time.time())
             seconds = range(now - 1, now + RUN_TIMEOUT_S)
             if scenario.while_held:
-                scenario.while_held(self, pid, seconds)
+                seeds.update(scenario.while_held(self, pid, seconds) or {})
             if scenario.log_seed is not None:
                 folder = self.prefix.host_path(LOG_FOLDER)
                 folder.mkdir(parents=True, exist_ok=True)
