@@ -672,7 +672,8 @@ def check_velmor_kept(where, uid=None):
         problems = []
         if sorted(child.name for child in folder.iterdir()) != ["theirs.dat"] or \
                 (folder / "theirs.dat").read_bytes() != THEIRS:
-            problems.append(f"{folder.name} holds {sorted(child.name for child in folder.iterdir())}, not its file alone")
+            held = sorted(child.name for child in folder.iterdir())
+            problems.append(f"{folder.name} holds {held}, not its file alone")
         if uid is not None and folder.stat().st_uid != uid:
             problems.append(f"{folder.name} belongs to uid {folder.stat().st_uid}, expected {uid}")
         return problems
@@ -680,7 +681,8 @@ def check_velmor_kept(where, uid=None):
 
 
 def take_aside_names(suite, pid, seconds):
-    """Every name the launcher could move Velmor aside to exists already: it must not move it, but log in the fallback."""
+    """Every name the launcher could move Velmor aside to exists already: it must not replace one, so it logs in
+    the fallback."""
     program_data = suite.prefix.host_path("C:\\ProgramData")
     for second in seconds:
         (program_data / f"{ASIDE_PREFIX}{second}-{pid}").mkdir()
@@ -945,8 +947,10 @@ class Suite:
     def reset(self):
         """Removes what the last scenario left: its folders, the log folder, the drives' contents."""
         program_data = self.prefix.host_path("C:\\ProgramData")
-        set_aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)] if program_data.is_dir() else []
-        for path in list(self.touched) + [self.prefix.host_path(LOG_FOLDER), fallback_host_path(self.prefix)] + set_aside:
+        set_aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)] if program_data.is_dir() \
+            else []
+        log_folders = [self.prefix.host_path(LOG_FOLDER), fallback_host_path(self.prefix)]
+        for path in list(self.touched) + log_folders + set_aside:
             if path.is_dir() and not path.is_symlink():
                 shutil.rmtree(path)
             elif path.exists() or path.is_symlink():
@@ -1022,7 +1026,8 @@ class Suite:
 
         exit_code = runner_exit_code(run.stdout)
         # Seeded files the launcher left alone are no log of this run.
-        logs = [log for log in self.read_logs(scenario.log_folder) if log not in seeds or log.read_bytes() != seeds[log]]
+        logs = [log for log in self.read_logs(scenario.log_folder)
+                if log not in seeds or log.read_bytes() != seeds[log]]
         outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
 
         problems = []
