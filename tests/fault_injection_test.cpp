@@ -415,16 +415,10 @@ void ElevatedRunOverAnotherAccountsFolder() {
     sim::SetOwner(THEIR_VELMOR, sim::Account::OtherUser);
 }
 
-std::u16string LogNamedByTheEvent() {
-    const std::u16string text = sim::Events().empty() ? u"" : sim::Events().back().text;
-    const std::size_t at = text.rfind(u"Log: ");
-    return at == std::u16string::npos ? u"?" : text.substr(at + 5);
-}
-
 TEST(FailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeavesTheLogWhereTheEventSays) {
     ElevatedRunOverAnotherAccountsFolder();
     RunLaunchSequence();
-    ASSERT_EQ(LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
+    ASSERT_EQ(testing::LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
     // OpenLog's calls: everything before the installation lookup's first.
     std::vector<std::tuple<std::string, std::u16string, int>> calls;
     std::map<std::pair<std::string, std::u16string>, int> seen;
@@ -441,7 +435,7 @@ TEST(FailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeaves
         sim::FailCallOn(name, on, INJECTED, nth);
         const std::string what = name + " on \"" + sim::Utf8(on) + "\" #" + std::to_string(nth);
         EXPECT_EQ(RunLaunchSequence(), 0u) << what;
-        const std::u16string named = LogNamedByTheEvent();
+        const std::u16string named = testing::LogNamedByTheEvent();
         places.insert(named.substr(0, named.size() - std::min(named.size(), LOG_NAME.size())));
         if (!named.empty()) {
             const std::string log = sim::ReadFile(named);

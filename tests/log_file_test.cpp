@@ -452,13 +452,6 @@ const TargetCase TARGET_CASES[] = {
      VELMOR, nullptr, nullptr, u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-1111.txt"},
 };
 
-/// The path the run's Application event gives after "Log: ".
-std::u16string LogNamedByTheEvent() {
-    const std::u16string text = sim::Events().empty() ? u"" : sim::Events().back().text;
-    const std::size_t at = text.rfind(u"Log: ");
-    return at == std::u16string::npos ? u"?" : text.substr(at + 5);
-}
-
 class LogTargetTest : public ::testing::TestWithParam<TargetCase> {};
 
 TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
@@ -477,7 +470,7 @@ TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
     EXPECT_EQ(sim::ReadFile(TARGET), TARGET_BYTES);
     EXPECT_EQ(sim::ListFolder(u"C:\\Windows"), (std::vector<std::u16string>{u"Logs", u"target.ini"}));
     const std::u16string named = c.logFolder != nullptr ? std::u16string(c.logFolder) + u"\\" + DEFAULT_NAME : u"";
-    EXPECT_EQ(LogNamedByTheEvent(), named);
+    EXPECT_EQ(testing::LogNamedByTheEvent(), named);
     if (c.elevated) {
         EXPECT_EQ(sim::GetString(sim::View::Bit64, RECORD_KEY, u"Log"), named);
     }
