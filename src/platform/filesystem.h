@@ -86,7 +86,8 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
 
 /// Opens or creates the file `name` (one path element) inside the folder open as `rootDirectory`,
 /// however that folder has been renamed or replaced by name since it was opened: normal attributes,
-/// case-insensitive, and usable with ReadFile and WriteFileAtEnd like a handle from CreateFileW.
+/// case-insensitive, and, like a handle from CreateFileW, usable with ReadFile and WriteFileAtEnd and
+/// with FILE_READ_ATTRIBUTES besides `access`.
 /// `disposition` FILE_CREATE or FILE_OPEN; `options` as Windows takes them. STATUS_SUCCESS with
 /// `*file` set, or the error status (STATUS_OBJECT_NAME_COLLISION: FILE_CREATE and the name
 /// exists, as anything, a link included) with `*file` untouched. ntdll's, looked up at run time.

@@ -88,10 +88,12 @@ NTSTATUS NtCreateFile(HANDLE* file, DWORD access, HANDLE rootDirectory, const ch
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, Win(rootDirectory), nullptr);
     ::IO_STATUS_BLOCK io{};
     ::HANDLE opened = nullptr;
-    // Synchronous, as CreateFileW's handles are: ReadFile and WriteFile then keep and move the
-    // file position themselves.
-    const NTSTATUS status = call(&opened, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                                 disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    // What CreateFileW adds to every open of its own: synchronous I/O, so that ReadFile and WriteFile
+    // keep and move the file position themselves, and FILE_READ_ATTRIBUTES, without which
+    // GetFileInformationByHandle is refused on a handle opened for writing alone.
+    const NTSTATUS status =
+        call(&opened, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+             share, disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status == STATUS_SUCCESS) {
         *file = win32::Ours(opened);
     }
