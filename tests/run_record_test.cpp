@@ -210,6 +210,16 @@ INSTANTIATE_TEST_SUITE_P(
                 PATCH_HASH,
                 u"",
                 200},
+        // The tool's own 5 is no failed start: the exit code cannot tell them apart, the event does.
+        RunCase{"ToolExitsWithTheLaunchersFive",
+                [] { ToolExits(5); },
+                5,
+                0,
+                u"D:\\deploy\\patch.rkv",
+                {PATCH_HASH},
+                PATCH_HASH,
+                u"",
+                200},
         RunCase{"NotInstalled", [] { sim::Reset(); }, 3, 0, u"", {}, u"", u"", 203},
         RunCase{"ToolMissingBeforeTheChoice",
                 [] {

@@ -19,9 +19,10 @@ LaunchResult RunLaunchSequence() {
     OpenLog();
     const bool use64BitView = UseRegistry64BitView();
     RunRecord record(use64BitView);
+    bool toolExited = false;
     // The steps run in their own scope so that every local string is released before the log
     // is closed; each failure is reported once and ends the steps.
-    const LaunchResult result = [use64BitView, &record] {
+    const LaunchResult result = [use64BitView, &record, &toolExited] {
         const GuardedString installFolder = ReadInstallLocation(use64BitView);
         if (installFolder.Length() == 0) {
             LogWrite(msg::INSTALL_PATH_NOT_FOUND);
@@ -49,11 +50,11 @@ LaunchResult RunLaunchSequence() {
         // Begun before the tool starts, so that a run that never ends leaves no earlier success
         // standing for this patch.
         record.Write(RESULT_STARTED, WrittenLogPath());
-        return RunPatchTool(toolPath, choice.patchPath, launcherFolder, choice.useLegacy);
+        return RunPatchTool(toolPath, choice.patchPath, launcherFolder, choice.useLegacy, &toolExited);
     }();
     CloseLog();
     record.Write(result, WrittenLogPath());
-    ReportRunEvent(record, result, WrittenLogPath());
+    ReportRunEvent(record, result, toolExited, WrittenLogPath());
     return result;
 }
 

@@ -23,7 +23,7 @@ GuardedString QuotedPiece(const char16_t* prefix, const GuardedString& value) {
 }  // namespace
 
 LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString& patchPath,
-                          const FixedPathString& workFolder, bool useLegacy) {
+                          const FixedPathString& workFolder, bool useLegacy, bool* toolExited) {
     GuardedString parameters;
     if (!parameters.Reserve(0)) platform::FatalStop(platform::FatalSite::BlockAllocationFailed);
     {
@@ -61,6 +61,7 @@ LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString
         LogWrite(msg::EXIT_CODE_FAILED, platform::GetLastError());
         return RESULT_UNKNOWN;
     }
+    if (toolExited != nullptr) *toolExited = true;
     if (exitCode != 0) {
         LogWrite(msg::TOOL_RETURNED, toolPath.Text(), exitCode);
         return exitCode;

@@ -12,8 +12,9 @@ inline constexpr std::uint32_t TOOL_WAIT_MILLISECONDS = 6000000;
 /// `useLegacy`, " /var scriptdir "<workFolder>""), waits up to 100 minutes and returns 0, the
 /// tool's exit code, RESULT_START_FAILED, or the wait's result (RESULT_WAIT_TIMED_OUT,
 /// RESULT_WAIT_FAILED). A failed GetExitCodeProcess gives RESULT_UNKNOWN. The process handle is
-/// closed on every path.
+/// closed on every path. `toolExited`, when given, tells whether the result is the tool's own
+/// exit code (which may equal one of the launcher's codes).
 LaunchResult RunPatchTool(const FixedPathString& toolPath, const FixedPathString& patchPath,
-                          const FixedPathString& workFolder, bool useLegacy);
+                          const FixedPathString& workFolder, bool useLegacy, bool* toolExited = nullptr);
 
 }  // namespace orvane

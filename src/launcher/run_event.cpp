@@ -31,9 +31,9 @@ void RegisterSource(bool use64BitView) {
 
 }  // namespace
 
-void ReportRunEvent(const RunRecord& record, LaunchResult result, const char16_t* logPath) {
+void ReportRunEvent(const RunRecord& record, LaunchResult result, bool toolExited, const char16_t* logPath) {
     RegisterSource(record.Use64BitView());
-    const RunOutcome& outcome = OutcomeOf(result);
+    const RunOutcome& outcome = OutcomeOf(result, toolExited);
     const std::uint8_t bigEndian[] = {static_cast<std::uint8_t>(result >> 24), static_cast<std::uint8_t>(result >> 16),
                                       static_cast<std::uint8_t>(result >> 8), static_cast<std::uint8_t>(result)};
     char16_t hex[2 * sizeof bigEndian + 1];

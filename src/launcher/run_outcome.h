@@ -19,10 +19,14 @@ struct RunOutcome {
     LaunchResult code;
     std::uint16_t eventId;  ///< 1 to 1000, so that the system's generic message file shows its text
     bool succeeded;
+    bool fromTool;  ///< the tool's own exit code, passed on; else one of the launcher's codes
     const char16_t* words;
 };
 
-/// The row of `code`, or the row for any other tool exit code.
-const RunOutcome& OutcomeOf(LaunchResult code);
+/// The row of `code` as the tool's own exit code (`fromTool`) or as the launcher's, or the row
+/// for any other tool exit code. A tool that exits with one of the launcher's numbers (2, 3, 5,
+/// 258, 0xFFFFFFFF) gets the row for any other: the exit code cannot tell them apart, the event
+/// can.
+const RunOutcome& OutcomeOf(LaunchResult code, bool fromTool);
 
 }  // namespace orvane

@@ -41,7 +41,7 @@ struct RecordValues {
 
 void SetValues(platform::HKEY key, const RecordValues& values) {
     SetNumberValue(key, u"ExitCode", values.result);
-    SetNumberValue(key, u"Succeeded", OutcomeOf(values.result).succeeded ? 1 : 0);
+    SetNumberValue(key, u"Succeeded", OutcomeOf(values.result, true).succeeded ? 1 : 0);
     SetTextValue(key, u"PatchFile", values.patchFile);
     SetTextValue(key, u"ToolVersion", values.toolVersion);
     SetTextValue(key, u"Time", values.time);

@@ -150,11 +150,11 @@ OWN_EVENT_SOURCE = {
     "TypesSupported": RegistryValue.dword(3),
 }
 # What the record and the event make of each exit code the record scenarios end with: succeeded, event ID, words.
-# A tool's own 5 reads as the launcher's: the exit code alone cannot tell them apart.
+# Their 5 is the tool's own: the event tells it from the launcher's failed start (205), the exit code cannot.
 OUTCOMES = {
     0: (True, 100, "the tool succeeded"),
     3: (False, 203, "the product is not installed"),
-    5: (False, 205, "the tool could not be started"),
+    5: (False, 200, "the tool failed"),
     0x80070005: (False, 200, "the tool failed"),
 }
 ISO_TIME = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
