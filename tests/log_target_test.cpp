@@ -1,5 +1,5 @@
-// The log target's own units: which owners each rule accepts, which rule a token gets, and what the
-// security descriptors of an elevated run's folders leave a standard user.
+// The log target's own units: which owners each rule accepts, and what the security descriptors of an
+// elevated run's folders leave a standard user.
 #include "log/log_target.h"
 
 #include <gtest/gtest.h>
@@ -54,40 +54,6 @@ TEST_P(OwnerRuleTest, AcceptsTheOwnersOfItsRuleOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, OwnerRuleTest, ::testing::ValuesIn(OWNER_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---- The rule of a run ---------------------------------------------------------------------
-
-struct RunCase {
-    const char* name;
-    Account account;
-    bool elevated;
-    bool tokenUnreadable;
-    OwnerRule rule;
-};
-ORVANE_PRINT_BY_NAME(RunCase)
-
-const RunCase RUN_CASES[] = {
-    {"System", Account::System, true, false, OwnerRule::Administrative},
-    {"ElevatedAdministrator", Account::User, true, false, OwnerRule::Administrative},
-    {"StandardUserOrFilteredAdministrator", Account::User, false, false, OwnerRule::AdministrativeOrLauncher},
-    // Not known to be elevated: nothing is created with a descriptor and nothing moved aside.
-    {"UnreadableToken", Account::System, true, true, OwnerRule::AdministrativeOrLauncher},
-};
-
-class RunRuleTest : public ::testing::TestWithParam<RunCase> {};
-
-TEST_P(RunRuleTest, ElevatedTokensGetTheAdministrativeRule) {
-    sim::Reset();
-    sim::SetProcessAccount(GetParam().account, GetParam().elevated);
-    if (GetParam().tokenUnreadable) {
-        sim::FailCall("GetTokenInformation", platform::ERROR_ACCESS_DENIED);
-    }
-    EXPECT_EQ(RuleOfThisRun(), GetParam().rule);
-    EXPECT_EQ(sim::OpenTokens(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tokens, RunRuleTest, ::testing::ValuesIn(RUN_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---- What an elevated run's folders leave a standard user ----------------------------------
