@@ -118,8 +118,8 @@ void OpenLog() {
     other.Append(u".untrusted");
     other.Append(fileName.Text() + NAME_PREFIX_UNITS, fileName.Length() - NAME_PREFIX_UNITS - NAME_SUFFIX_UNITS);
     platform::ScopedFile folder;
-    // A folder that cannot be made shows only as a failed open below; one that others could have
-    // turned against the machine is treated the same way.
+    // A folder that cannot be made, or one that others could have turned against the machine and
+    // that the run cannot set aside, shows only as a log that is not opened.
     bool open = OpenLogFolder(logPath, rule, FolderUse::Log, &other, folder);
     logPath.AppendPath(fileName.Text());
     open = open && logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
@@ -127,9 +127,10 @@ void OpenLog() {
     // the log goes to "Logs\Velmor" in the Windows folder, where standard users can create nothing,
     // so no name there can have been taken by one of them.
     if (!open && rule == OwnerRule::Administrative) {
-        const platform::UINT length = platform::GetSystemWindowsDirectoryW(other.WritableBuffer(), other.Capacity());
+        const std::uint32_t room = other.Capacity();
+        const platform::UINT length = platform::GetSystemWindowsDirectoryW(other.WritableBuffer(), room);
         other.Recount();
-        open = length != 0 && length < other.Capacity() && other.AppendPath(u"Logs\\Velmor") &&
+        open = length != 0 && length < room && other.AppendPath(u"Logs\\Velmor") &&
                OpenLogFolder(other, rule, FolderUse::Fallback, nullptr, folder) &&
                logStreamInstance.Open(folder.Get(), fileName.Text(), rule);
         if (open) {
