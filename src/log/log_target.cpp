@@ -74,6 +74,10 @@ bool IsAcceptedFile(HANDLE file, OwnerRule rule) {
            info.nNumberOfLinks == 1 && HasAcceptedOwner(file, rule);
 }
 
+// A folder this run has just created in one step with its descriptor has the owner the descriptor
+// names: since then only an administrator could have put another object at its name (users have
+// DELETE neither on it nor on anything in its parent), and a link made of it meanwhile shows in its
+// attributes. Reading the owner back adds nothing, and fails on file systems that keep no owners.
 bool OpenTrustedFolder(const char16_t* path, OwnerRule rule, bool createdNow, platform::ScopedFile& folder) {
     const DWORD move = rule == OwnerRule::Administrative ? platform::DELETE : 0;
     folder.Reset(platform::CreateFileW(
