@@ -76,8 +76,8 @@ bool IsAcceptedFile(HANDLE file, OwnerRule rule) {
 
 // A folder this run has just created in one step with its descriptor has the owner the descriptor
 // names: since then only an administrator could have put another object at its name (users have
-// DELETE neither on it nor on anything in its parent), and a link made of it meanwhile shows in its
-// attributes. Reading the owner back adds nothing, and fails on file systems that keep no owners.
+// neither DELETE on it nor FILE_DELETE_CHILD on its parent), and a link made of it meanwhile shows in
+// its attributes. Reading the owner back adds nothing, and fails on file systems that keep no owners.
 bool OpenTrustedFolder(const char16_t* path, OwnerRule rule, bool createdNow, platform::ScopedFile& folder) {
     const DWORD move = rule == OwnerRule::Administrative ? platform::DELETE : 0;
     folder.Reset(platform::CreateFileW(
