@@ -225,8 +225,11 @@ std::vector<CallRow> CallRows() {
         return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};
     };
     return {
-        // OpenLog: the folder, its creation, the file and its mark.
+        // OpenLog: the folder, the run's rule, the folder's creation, the file and its mark.
         {"SHGetFolderPathW", COMMON_APPDATA, 1, 0, NORMAL, LogFile::Marked, testing::LOG_PATH},
+        {"OpenProcessToken", TOKEN, 1, 0, NORMAL},  // an unread elevation counts as none: so it is
+        {"GetTokenInformation", TOKEN, 1, 0, NORMAL},
+        {"CloseHandle", TOKEN, 1, 0, NORMAL},
         {"PathFileExistsW", LOG_FOLDER, 1, 0, NORMAL},                        // missing anyway
         {"PathRemoveBackslashW", LOG_FOLDER, 1, 0, NORMAL},                   // none to remove
         {"PathRemoveFileSpecW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},  // no parent made: nor Velmor
@@ -236,21 +239,17 @@ std::vector<CallRow> CallRows() {
         {"PathFileExistsW", DRIVE_C, 1, 0, NORMAL},          // looks missing: making it fails, harmlessly
         {"CreateDirectoryW", DATA_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"CreateDirectoryW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
-        // The folder is checked before the file: not known to be safe means no log.
+        // The folder is checked before the file: not known to be safe means no log. The file is
+        // new: created in the checked folder, written to with no look at its start.
         {"CreateFileW", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"GetFileInformationByHandle", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
         {"GetSecurityInfo", LOG_FOLDER, 1, 0, NORMAL, LogFile::Missing},
-        {"OpenProcessToken", TOKEN, 1, 0, NORMAL, LogFile::Missing},
-        {"GetTokenInformation", TOKEN, 1, 0, NORMAL, LogFile::Missing},
-        {"CloseHandle", TOKEN, 1, 0, NORMAL},
-        {"CloseHandle", LOG_FOLDER, 1, 0, NORMAL},
-        {"CreateFileW", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},              // start not examined: no mark
-        {"GetFileInformationByHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the new file stays as made
-        {"ReadFile", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},
-        {"CloseHandle", DATA_LOG, 1, 0, NORMAL, LogFile::Empty},  // the probe handle stays and denies writing
-        {"CreateFileW", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
-        {"GetFileInformationByHandle", DATA_LOG, 2, 0, NORMAL, LogFile::Empty},
+        {"OpenProcessToken", TOKEN, 2, 0, NORMAL, LogFile::Missing},
+        {"GetTokenInformation", TOKEN, 2, 0, NORMAL, LogFile::Missing},
+        {"CloseHandle", TOKEN, 2, 0, NORMAL},
+        {"NtCreateFile", DATA_LOG, 1, 0, NORMAL, LogFile::Missing},
         {"WriteFileAtEnd", DATA_LOG, 1, 0, NORMAL, LogFile::Unmarked},  // the mark is lost
+        {"CloseHandle", LOG_FOLDER, 1, 0, NORMAL},
         // The installation lookup.
         {"IsWow64Process", OWN_PROCESS, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},  // the 32-bit view has no entry
         {"RegOpenKeyExW", UNINSTALL_KEY, 1, 3, {msg::INSTALL_PATH_NOT_FOUND}},
@@ -274,7 +273,7 @@ std::vector<CallRow> CallRows() {
         {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
         {"WriteFileAtEnd", DATA_LOG, 4, 0, {FOUND, WILL_RUN_LEGACY}},
         {"CloseHandle", TOOL, 1, 0, NORMAL},
-        {"CloseHandle", DATA_LOG, 2, 0, NORMAL},  // the log, already flushed
+        {"CloseHandle", DATA_LOG, 1, 0, NORMAL},  // the log, already flushed
     };
 }
 
@@ -396,6 +395,65 @@ TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
         // A close that fails leaves its handle open; every other path closes the token.
         EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.on == TOKEN ? 1 : 0) << what;
     }
+}
+
+// ---- an elevated run that moves an untrusted folder aside ---------------------------------
+
+// SYSTEM's run on a machine where another account made Velmor and left a file in it: every call
+// of OpenLog fails in turn. Whatever fails, the run ends as usual, nothing is written into or
+// through the other account's folder, the file it holds stays whole wherever the folder now is,
+// and the Application event names exactly the file with the log, or none when there is none.
+constexpr const char16_t* THEIR_VELMOR = u"C:\\ProgramData\\Velmor";
+constexpr const char16_t* THEIR_ASIDE = u"C:\\ProgramData\\Velmor.untrusted-1600000000-4242";
+const std::u16string THEIR_FILE = u"\\theirs.txt";
+const std::u16string LOG_NAME = u"\\Orvane.Launcher-1600000000-4242.txt";
+
+void ElevatedRunOverAnotherAccountsFolder() {
+    testing::TypicalMachine();
+    sim::MakeFolder(u"C:\\Windows\\Logs");
+    sim::MakeFile(THEIR_VELMOR + THEIR_FILE, "theirs");
+    sim::SetOwner(THEIR_VELMOR, sim::Account::OtherUser);
+}
+
+TEST(FailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeavesTheLogWhereTheEventSays) {
+    ElevatedRunOverAnotherAccountsFolder();
+    RunLaunchSequence();
+    ASSERT_EQ(testing::LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
+    // OpenLog's calls: everything before the installation lookup's first.
+    std::vector<std::tuple<std::string, std::u16string, int>> calls;
+    std::map<std::pair<std::string, std::u16string>, int> seen;
+    for (const sim::TracedCall& traced : sim::Trace()) {
+        if (traced.name == "IsWow64Process") break;
+        if (CANNOT_FAIL.count(traced.name) == 0) {
+            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
+        }
+    }
+    ASSERT_GT(calls.size(), 15u);
+    std::set<std::u16string> places;
+    for (const auto& [name, on, nth] : calls) {
+        ElevatedRunOverAnotherAccountsFolder();
+        sim::FailCallOn(name, on, INJECTED, nth);
+        const std::string what = name + " on \"" + sim::Utf8(on) + "\" #" + std::to_string(nth);
+        EXPECT_EQ(RunLaunchSequence(), 0u) << what;
+        const std::u16string named = testing::LogNamedByTheEvent();
+        places.insert(named.substr(0, named.size() - std::min(named.size(), LOG_NAME.size())));
+        if (!named.empty()) {
+            const std::string log = sim::ReadFile(named);
+            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false)) << what;
+        }
+        for (const char16_t* folder : {THEIR_VELMOR, THEIR_ASIDE, u"C:\\Windows\\Logs\\Velmor"}) {
+            if (folder + LOG_NAME != named) {
+                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << what << ": a log nobody names";
+            }
+        }
+        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME) << what;
+        EXPECT_TRUE(sim::ReadFile(THEIR_VELMOR + THEIR_FILE) == "theirs" ||
+                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs")
+            << what;
+        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+    }
+    // The failures reach every place the log can go: the fresh folder, the fallback, none.
+    EXPECT_EQ(places, (std::set<std::u16string>{u"", THEIR_VELMOR, u"C:\\Windows\\Logs\\Velmor"}));
 }
 
 }  // namespace

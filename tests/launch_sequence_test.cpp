@@ -169,17 +169,20 @@ TEST_F(LaunchSequenceTest, InstallFolderWithoutTrailingBackslash) {
     EXPECT_EQ(sim::Launches()[0].file, TOOL_PATH);
 }
 
-TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateMeansNoLog) {
+TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateSendsTheLogToTheFallback) {
     const std::u16string deep = u"C:\\" + std::u16string(200, u'a') + u"\\" + std::u16string(44, u'b');
     sim::MakeFolder(deep);
     sim::SetCommonAppData(deep);  // with "\\Velmor" 255 characters: beyond what a new folder may have
     EXPECT_EQ(RunLaunchSequence(), 0u);
     EXPECT_EQ(sim::Launches().size(), 1u);
     EXPECT_EQ(sim::ListFolder(deep), std::vector<std::u16string>{});
-    EXPECT_EQ(sim::DirectoryCalls().back().error, 206u);
+    EXPECT_EQ(sim::DirectoryCalls().front().error, 206u);
+    EXPECT_EQ(sim::ReadFile(u"C:\\Windows\\Logs\\Velmor\\Orvane.Launcher-1600000000-4242.txt"),
+              LogOf({FOUND, WILL_RUN, msg::TOOL_SUCCEEDED}));
 }
 
 TEST_F(LaunchSequenceTest, RunWithoutALogStillEndsWithTheRightCode) {
+    sim::SetProcessAccount(sim::Account::User);  // not elevated: leaves what it may not use alone
     sim::MakeFile(u"C:\\ProgramData\\Velmor", "a file, not a folder");
     sim::ScriptTool({.exitCode = 42});
     EXPECT_EQ(RunLaunchSequence(), 42u);

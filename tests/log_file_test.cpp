@@ -234,6 +234,7 @@ INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, ::testing::ValuesIn(FOLDER_CASE
 TEST_F(LogFileTest, AnUnterminatedShellFolderEndsAtTheBuffersLastCharacter) {
     const std::u16string kept = u"C:\\" + std::u16string(256, u'd');
     sim::SetCommonAppDataUnterminated(kept + u"e");
+    sim::SetProcessAccount(sim::Account::User);  // an elevated run would name its fallback instead
     OpenLog();
     EXPECT_EQ(LogPath(), kept + u"\\Velmor\\" + DEFAULT_NAME);
 }
@@ -246,20 +247,22 @@ struct EnsureCase {
     std::vector<std::u16string> existingFolders;
     std::optional<std::u16string> deniedFolder;
     DWORD deniedError;
-    bool result;
+    FolderState result;
     std::vector<std::u16string> created;
 };
 ORVANE_PRINT_BY_NAME(EnsureCase)
 
+using enum FolderState;
+
 const EnsureCase ENSURE_CASES[] = {
-    {"FolderExists", u"C:\\a", {u"C:\\a"}, std::nullopt, 0, true, {}},
-    {"ParentsFirst", u"C:\\a\\b\\c", {}, std::nullopt, 0, true, {u"C:\\a", u"C:\\a\\b", u"C:\\a\\b\\c"}},
-    {"OnlyMissingPart", u"C:\\a\\b\\c", {u"C:\\a"}, std::nullopt, 0, true, {u"C:\\a\\b", u"C:\\a\\b\\c"}},
-    {"TrailingBackslash", u"C:\\a\\b\\", {}, std::nullopt, 0, true, {u"C:\\a", u"C:\\a\\b\\"}},
-    {"CreatedMeanwhile", u"C:\\a", {}, u"C:\\a", platform::ERROR_ALREADY_EXISTS, true, {u"C:\\a"}},
-    {"AccessDenied", u"C:\\a", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, false, {u"C:\\a"}},
-    {"ParentDenied", u"C:\\a\\b", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, false, {u"C:\\a", u"C:\\a\\b"}},
-    {"MissingDrive", u"Q:\\logs", {}, std::nullopt, 0, false, {u"Q:\\", u"Q:\\logs"}},
+    {"FolderExists", u"C:\\a", {u"C:\\a"}, std::nullopt, 0, Existing, {}},
+    {"ParentsFirst", u"C:\\a\\b\\c", {}, std::nullopt, 0, Created, {u"C:\\a", u"C:\\a\\b", u"C:\\a\\b\\c"}},
+    {"OnlyMissingPart", u"C:\\a\\b\\c", {u"C:\\a"}, std::nullopt, 0, Created, {u"C:\\a\\b", u"C:\\a\\b\\c"}},
+    {"TrailingBackslash", u"C:\\a\\b\\", {}, std::nullopt, 0, Created, {u"C:\\a", u"C:\\a\\b\\"}},
+    {"CreatedMeanwhile", u"C:\\a", {}, u"C:\\a", platform::ERROR_ALREADY_EXISTS, Existing, {u"C:\\a"}},
+    {"AccessDenied", u"C:\\a", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, Missing, {u"C:\\a"}},
+    {"ParentDenied", u"C:\\a\\b", {}, u"C:\\a", platform::ERROR_ACCESS_DENIED, Missing, {u"C:\\a", u"C:\\a\\b"}},
+    {"MissingDrive", u"Q:\\logs", {}, std::nullopt, 0, Missing, {u"Q:\\", u"Q:\\logs"}},
 };
 
 class EnsureDirectoryTest : public LogFileTest, public ::testing::WithParamInterface<EnsureCase> {};
@@ -281,9 +284,10 @@ INSTANTIATE_TEST_SUITE_P(Paths, EnsureDirectoryTest, ::testing::ValuesIn(ENSURE_
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LogFileTest, FileNamedVelmorCountsAsFolderButNoLogIsOpened) {
+    sim::SetProcessAccount(sim::Account::User);
     sim::MakeFile(u"C:\\ProgramData\\Velmor", "not a folder");
 
-    EXPECT_TRUE(EnsureDirectory(FixedPathString(u"C:\\ProgramData\\Velmor")));
+    EXPECT_EQ(EnsureDirectory(FixedPathString(u"C:\\ProgramData\\Velmor")), FolderState::Existing);
     OpenLog();
     LogWrite(msg::INSTALL_PATH_NOT_FOUND);
     CloseLog();
@@ -295,6 +299,7 @@ TEST_F(LogFileTest, FileNamedVelmorCountsAsFolderButNoLogIsOpened) {
 }
 
 TEST_F(LogFileTest, FolderThatCannotBeCreatedLeavesLogAbsent) {
+    sim::SetProcessAccount(sim::Account::User);  // an elevated run would use the fallback
     sim::MakeFolder(u"C:\\ProgramData");
     sim::DenyCreateDirectory(u"C:\\ProgramData\\Velmor", platform::ERROR_ACCESS_DENIED);
 
@@ -336,17 +341,28 @@ INSTANTIATE_TEST_SUITE_P(Files, LogExistingFileTest, ::testing::ValuesIn(EXISTIN
 
 // ---- Targets a standard user could have planted --------------------------------------------
 
-// A whole run: the log is written only into a folder that a trusted account owns and only to a
-// plain file of one name; anything else means no log, an untouched target, and the usual run.
+// A whole run against what a standard user may have done beforehand or does meanwhile. The log is
+// written only into a folder checked through the handle the file is created relative to, and only
+// into a file this run created or one whose owner the run's rule accepts. What a run refuses stays
+// as it was; an elevated run moves an untrusted folder aside and logs in a fresh one, or else in the
+// fallback folder; and the Application event names the file that was written.
 constexpr const char16_t* VELMOR = u"C:\\ProgramData\\Velmor";
+constexpr const char16_t* ASIDE = u"C:\\ProgramData\\Velmor.untrusted-1600000000-4242";
+constexpr const char16_t* FALLBACK = u"C:\\Windows\\Logs\\Velmor";
 constexpr const char16_t* TARGET = u"C:\\Windows\\target.ini";
+constexpr const char16_t* RECORD_KEY = u"SOFTWARE\\Velmor\\Orvane.Launcher";
 const std::string TARGET_BYTES = "[settings]\r\n";
+const std::u16string EARLIER_NAME = u"Orvane.Launcher-1600000000-1111.txt";
 
 struct TargetCase {
     const char* name;
     sim::Account launcher;
+    bool elevated;
     void (*plant)();
-    bool logged;
+    const char16_t* logFolder;             // the folder the run names its log in; null: it writes none
+    const char16_t* setAside;              // what an untrusted Velmor was renamed to, or null
+    const char16_t* bytesIn = nullptr;     // where the bytes went when not `logFolder` (a swap meanwhile)
+    const char16_t* earlierLog = nullptr;  // a log of an earlier run that must still be there, whole
 };
 ORVANE_PRINT_BY_NAME(TargetCase)
 
@@ -355,40 +371,127 @@ void FolderOwnedBy(sim::Account owner) {
     sim::SetOwner(VELMOR, owner);
 }
 
+// A whole run of an earlier launcher, process 1111, in the same second.
+void EarlierRun(sim::Account account, bool elevated) {
+    sim::SetProcessAccount(account, elevated);
+    sim::SetProcessId(1111);
+    RunLaunchSequence();
+    sim::SetProcessId(4242);
+}
+
+void PlantAtLogName(sim::Account owner) {
+    FolderOwnedBy(sim::Account::System);
+    sim::MakeFile(testing::LOG_PATH, "forged\r\n");
+    sim::SetOwner(testing::LOG_PATH, owner);
+}
+
+// The elevated run's folder check passed; before the file is opened, the name Velmor is made a
+// junction to C:\Windows (on Windows the emptied folder itself turns into one; here it moves away).
+void SwapForJunctionBeforeTheFileOpens() {
+    FolderOwnedBy(sim::Account::System);
+    sim::BeforeCallOn("", testing::LOG_PATH, [] {
+        sim::Rename(VELMOR, u"C:\\ProgramData\\Velmor.real");
+        sim::MakeLink(VELMOR, u"C:\\Windows");
+    });
+}
+
 const TargetCase TARGET_CASES[] = {
-    {"NewFolder", sim::Account::User, [] { sim::MakeFolder(u"C:\\ProgramData"); }, true},
-    {"FolderOfSystem", sim::Account::System, [] { FolderOwnedBy(sim::Account::System); }, true},
-    {"FolderOfAdministrators", sim::Account::System, [] { FolderOwnedBy(sim::Account::Administrators); }, true},
-    {"FolderOfTrustedInstaller", sim::Account::System, [] { FolderOwnedBy(sim::Account::TrustedInstaller); }, true},
-    {"FolderOfLaunchersUser", sim::Account::User, [] { FolderOwnedBy(sim::Account::User); }, true},
-    {"FolderOfAnotherUser", sim::Account::System, [] { FolderOwnedBy(sim::Account::OtherUser); }, false},
-    {"FolderIsJunction", sim::Account::System,
+    {"NewFolder", sim::Account::User, false, [] { sim::MakeFolder(u"C:\\ProgramData"); }, VELMOR, nullptr},
+    {"NewFolderElevated", sim::Account::System, true, [] { sim::MakeFolder(u"C:\\ProgramData"); }, VELMOR, nullptr},
+    {"FolderOfSystem", sim::Account::System, true, [] { FolderOwnedBy(sim::Account::System); }, VELMOR, nullptr},
+    {"FolderOfAdministrators", sim::Account::System, true, [] { FolderOwnedBy(sim::Account::Administrators); }, VELMOR,
+     nullptr},
+    {"FolderOfTrustedInstaller", sim::Account::System, true, [] { FolderOwnedBy(sim::Account::TrustedInstaller); },
+     VELMOR, nullptr},
+    {"FolderOfLaunchersUser", sim::Account::User, false, [] { FolderOwnedBy(sim::Account::User); }, VELMOR, nullptr},
+    // An administrator's elevated run does not trust what their own non-elevated half owns.
+    {"FolderOfLaunchersUserElevated", sim::Account::User, true, [] { FolderOwnedBy(sim::Account::User); }, VELMOR,
+     ASIDE},
+    {"FolderOfAnotherUser", sim::Account::System, true, [] { FolderOwnedBy(sim::Account::OtherUser); }, VELMOR, ASIDE},
+    {"FolderOfAnotherUserNotElevated", sim::Account::User, false, [] { FolderOwnedBy(sim::Account::OtherUser); },
+     nullptr, nullptr},
+    {"FolderIsJunction", sim::Account::System, true, [] { sim::MakeLink(VELMOR, u"C:\\Windows"); }, VELMOR, ASIDE},
+    {"FolderIsAFile", sim::Account::System, true, [] { sim::MakeFile(VELMOR, "not a folder"); }, VELMOR, ASIDE},
+    {"AsideNameTaken", sim::Account::System, true,
      [] {
-         sim::MakeFolder(u"C:\\Windows");
-         sim::MakeLink(VELMOR, u"C:\\Windows");
+         FolderOwnedBy(sim::Account::OtherUser);
+         sim::MakeFolder(ASIDE);
      },
-     false},
-    {"LogNameIsSymbolicLink", sim::Account::System, [] { sim::MakeLink(testing::LOG_PATH, TARGET); }, false},
-    {"LogNameIsHardLink", sim::Account::System, [] { sim::MakeHardLink(testing::LOG_PATH, TARGET); }, false},
+     FALLBACK, nullptr},
+    {"FolderCannotBeCreated", sim::Account::System, true,
+     [] { sim::DenyCreateDirectory(VELMOR, platform::ERROR_ACCESS_DENIED); }, FALLBACK, nullptr},
+    {"FolderMadeAgainBeforeTheFreshOne", sim::Account::System, true,
+     [] {
+         FolderOwnedBy(sim::Account::OtherUser);
+         sim::BeforeCallOn("CreateDirectoryW", VELMOR, [] { FolderOwnedBy(sim::Account::OtherUser); });
+     },
+     FALLBACK, ASIDE},
+    {"NewFolderTurnedJunctionBeforeItsCheck", sim::Account::System, true,
+     [] {
+         sim::MakeFolder(u"C:\\ProgramData");
+         sim::BeforeCallOn("CreateFileW", VELMOR, [] {
+             sim::Rename(VELMOR, u"C:\\ProgramData\\emptied");
+             sim::MakeLink(VELMOR, u"C:\\Windows");
+         });
+     },
+     VELMOR, ASIDE},
+    {"FolderSwappedForJunctionBeforeTheFileOpens", sim::Account::System, true, SwapForJunctionBeforeTheFileOpens,
+     VELMOR, nullptr, u"C:\\ProgramData\\Velmor.real"},
+    {"LogNameIsSymbolicLink", sim::Account::System, true, [] { sim::MakeLink(testing::LOG_PATH, TARGET); }, FALLBACK,
+     nullptr},
+    {"LogNameIsHardLink", sim::Account::System, true, [] { sim::MakeHardLink(testing::LOG_PATH, TARGET); }, FALLBACK,
+     nullptr},
+    {"LogNameForgedByAUser", sim::Account::System, true, [] { PlantAtLogName(sim::Account::User); }, FALLBACK, nullptr},
+    {"LogNameForgedNotElevated", sim::Account::User, false, [] { PlantAtLogName(sim::Account::OtherUser); }, nullptr,
+     nullptr},
+    {"FolderOfAnEarlierElevatedRun", sim::Account::System, true, [] { EarlierRun(sim::Account::System, true); }, VELMOR,
+     nullptr, nullptr, u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-1111.txt"},
+    {"FolderOfAnEarlierRunNotElevated", sim::Account::System, true, [] { EarlierRun(sim::Account::User, false); },
+     VELMOR, ASIDE, nullptr, u"C:\\ProgramData\\Velmor.untrusted-1600000000-4242\\Orvane.Launcher-1600000000-1111.txt"},
+    {"NotElevatedInTheFolderOfAnElevatedRun", sim::Account::User, false, [] { EarlierRun(sim::Account::System, true); },
+     VELMOR, nullptr, nullptr, u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-1111.txt"},
 };
 
 class LogTargetTest : public ::testing::TestWithParam<TargetCase> {};
 
-TEST_P(LogTargetTest, WritesOnlyIntoTrustedFolderAndPlainFile) {
+TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
+    const TargetCase& c = GetParam();
     testing::TypicalMachine();
     sim::MakeFile(TARGET, TARGET_BYTES);
-    sim::SetProcessAccount(GetParam().launcher);
-    GetParam().plant();
+    sim::MakeFolder(u"C:\\Windows\\Logs");
+    c.plant();
+    sim::SetProcessAccount(c.launcher, c.elevated);
+    const std::string atLogName = sim::ReadFile(testing::LOG_PATH);
+    const std::size_t launches = sim::Launches().size();
+    const std::size_t writes = sim::WriteSizes().size();
 
     EXPECT_EQ(RunLaunchSequence(), 0u);
-    EXPECT_EQ(sim::Launches().size(), 1u);
+    EXPECT_EQ(sim::Launches().size(), launches + 1);
     EXPECT_EQ(sim::ReadFile(TARGET), TARGET_BYTES);
-    EXPECT_EQ(sim::ListFolder(u"C:\\Windows"), std::vector<std::u16string>{u"target.ini"});
-    if (GetParam().logged) {
-        EXPECT_EQ(testing::LogBytes().substr(0, 3), MARK);
-        EXPECT_NE(testing::LogBytes().find("returned with ERROR_SUCCESS"), std::string::npos);
+    EXPECT_EQ(sim::ListFolder(u"C:\\Windows"), (std::vector<std::u16string>{u"Logs", u"target.ini"}));
+    const std::u16string named = c.logFolder != nullptr ? std::u16string(c.logFolder) + u"\\" + DEFAULT_NAME : u"";
+    EXPECT_EQ(testing::LogNamedByTheEvent(), named);
+    if (c.elevated) {
+        EXPECT_EQ(sim::GetString(sim::View::Bit64, RECORD_KEY, u"Log"), named);
+    }
+    if (c.logFolder != nullptr) {
+        const std::u16string written =
+            std::u16string(c.bytesIn != nullptr ? c.bytesIn : c.logFolder) + u"\\" + DEFAULT_NAME;
+        EXPECT_EQ(sim::ReadFile(written).substr(0, 3), MARK);
+        EXPECT_NE(sim::ReadFile(written).find("returned with ERROR_SUCCESS"), std::string::npos);
     } else {
-        EXPECT_EQ(sim::WriteSizes().size(), 0u);
+        EXPECT_EQ(sim::WriteSizes().size(), writes);
+    }
+    if (c.logFolder != VELMOR) {
+        EXPECT_EQ(sim::ReadFile(testing::LOG_PATH), atLogName);
+    }
+    EXPECT_EQ(sim::ListFolder(u"C:\\Windows\\Logs").size(), c.logFolder == FALLBACK ? 1u : 0u);
+    if (c.setAside != nullptr) {
+        EXPECT_TRUE(sim::FileExists(c.setAside) || sim::FolderExists(c.setAside));
+    }
+    if (c.earlierLog != nullptr) {
+        EXPECT_EQ(sim::ReadFile(c.earlierLog).substr(0, 3), MARK);
+        EXPECT_NE(sim::ReadFile(c.earlierLog).find("returned with ERROR_SUCCESS"), std::string::npos);
     }
     EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
     EXPECT_EQ(sim::OpenTokens(), 0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/filesystem.h"
+#include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/sim/sim.h"
 #include "support/named_case.h"
@@ -26,6 +27,15 @@ protected:
         sim::MakeFolder(u"C:\\logs");
     }
     void TearDown() override { stream.Close(); }
+
+    /// Opens run.txt in `folder` (as the log folder is opened) under the rule of a run that is not
+    /// elevated; the folder's handle is closed again, as OpenLog does once the file is open.
+    bool OpenStream(const char16_t* folder = u"C:\\logs") {
+        const platform::ScopedFile held(platform::CreateFileW(
+            folder, platform::FILE_TRAVERSE, platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE,
+            platform::OPEN_EXISTING, platform::FILE_FLAG_BACKUP_SEMANTICS));
+        return stream.Open(held.Get(), u"run.txt", OwnerRule::AdministrativeOrLauncher);
+    }
 
     void Put(const std::u16string& text) { stream.Write(text.data(), static_cast<std::uint32_t>(text.size())); }
     std::string OnDisk() const { return sim::ReadFile(PATH); }
@@ -63,7 +73,7 @@ const StartCase START_CASES[] = {
     {"TwoBytesOfUtf8Mark", "\xEF\xBB", false, true, LogEncoding::Utf8, UTF8_LINE},
     {"OneByteOfUtf16Mark", "\xFF", false, true, LogEncoding::Utf8, UTF8_LINE},
     {"Utf8MarkNotAtStart", "x\xEF\xBB\xBF", false, true, LogEncoding::Utf8, UTF8_LINE},
-    {"ReadDeniedNewFile", std::nullopt, true, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedNewFile", std::nullopt, true, true, LogEncoding::Utf8, MARK + UTF8_LINE},  // created write-only
     {"ReadDeniedEmptyFile", "", true, true, LogEncoding::Utf8, UTF8_LINE},
     {"ReadDeniedUtf16LEMark", "\xFF\xFE", true, true, LogEncoding::Utf8, UTF8_LINE},
     {"ReadDeniedUtf16BEMark", "\xFE\xFF", true, true, LogEncoding::Utf8, UTF8_LINE},
@@ -80,7 +90,7 @@ TEST_P(LogStreamStartTest, DecidesEncodingAndMarkFromFirstBytes) {
         sim::DenyReadOpen(PATH);
     }
 
-    ASSERT_EQ(stream.Open(PATH.c_str()), c.opens);
+    ASSERT_EQ(OpenStream(), c.opens);
     EXPECT_EQ(stream.IsOpen(), c.opens);
     if (c.opens) {
         EXPECT_EQ(stream.Encoding(), c.encoding);
@@ -96,10 +106,10 @@ INSTANTIATE_TEST_SUITE_P(Starts, LogStreamStartTest, ::testing::ValuesIn(START_C
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LogStreamTest, MarkIsWrittenOnceAcrossReopening) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"one\n");
     stream.Close();
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"two\n");
     stream.Close();
 
@@ -109,35 +119,38 @@ TEST_F(LogStreamTest, MarkIsWrittenOnceAcrossReopening) {
 // ---- Opening failures ----------------------------------------------------------------------
 
 TEST_F(LogStreamTest, FailsWhenFolderIsMissing) {
-    EXPECT_FALSE(stream.Open(u"C:\\missing\\run.txt"));
+    EXPECT_FALSE(OpenStream(u"C:\\missing"));
     EXPECT_FALSE(stream.IsOpen());
     EXPECT_FALSE(sim::FolderExists(u"C:\\missing"));
 }
 
 TEST_F(LogStreamTest, FailsWhenPathIsFolder) {
     sim::MakeFolder(PATH);
-    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    EXPECT_FALSE(OpenStream());
     EXPECT_FALSE(stream.IsOpen());
 }
 
 TEST_F(LogStreamTest, FailsWhenEveryOpenIsDenied) {
     sim::DenyOpen(PATH, platform::ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    EXPECT_FALSE(OpenStream());
     EXPECT_FALSE(stream.IsOpen());
 }
 
+// The opens of an existing file: the creation that finds the name taken, the reading probe, the
+// stream's own write-only open.
 TEST_F(LogStreamTest, AnyFailureOfTheReadingOpenFallsBackToWriteOnlyWithoutMark) {
-    sim::FailCall("CreateFileW", platform::ERROR_SHARING_VIOLATION, 1);
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    sim::MakeFile(PATH, "\xFF\xFE");
+    sim::FailCall("NtCreateFile", platform::ERROR_SHARING_VIOLATION, 2);
+    ASSERT_TRUE(OpenStream());
     Put(u"x\n");
     stream.Close();
-    EXPECT_EQ(OnDisk(), "x\r\n");
+    EXPECT_EQ(OnDisk(), "\xFF\xFEx\r\n");
 }
 
 TEST_F(LogStreamTest, FailsWhenWriteOnlyReopenFails) {
     sim::MakeFile(PATH, MARK);
-    sim::FailCall("CreateFileW", platform::ERROR_SHARING_VIOLATION, 2);
-    EXPECT_FALSE(stream.Open(PATH.c_str()));
+    sim::FailCall("NtCreateFile", platform::ERROR_SHARING_VIOLATION, 3);
+    EXPECT_FALSE(OpenStream());
     EXPECT_FALSE(stream.IsOpen());
     EXPECT_EQ(OnDisk(), MARK);
 }
@@ -183,7 +196,7 @@ const ConversionCase UTF8_CASES[] = {
 class LogStreamUtf8Test : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
 
 TEST_P(LogStreamUtf8Test, ConvertsOnFlush) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(GetParam().text);
     EXPECT_TRUE(stream.Flush());
     EXPECT_EQ(OnDisk(), MARK + GetParam().bytes);
@@ -205,7 +218,7 @@ class LogStreamUtf16LETest : public LogStreamTest, public ::testing::WithParamIn
 
 TEST_P(LogStreamUtf16LETest, StoresUnitsLittleEndian) {
     sim::MakeFile(PATH, "\xFF\xFE");
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(GetParam().text);
     EXPECT_TRUE(stream.Flush());
     EXPECT_EQ(OnDisk(), "\xFF\xFE" + GetParam().bytes);
@@ -219,7 +232,7 @@ INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf16LETest, ::testing::ValuesIn(UTF16L
 constexpr std::uint32_t FULL = LogStream::BUFFER_UNITS;
 
 TEST_F(LogStreamTest, HoldsUnitsUntilBufferIsFull) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     const std::vector<DWORD> afterOpen = sim::WriteSizes();
 
     Put(std::u16string(FULL - 1, u'a'));
@@ -233,7 +246,7 @@ TEST_F(LogStreamTest, HoldsUnitsUntilBufferIsFull) {
 }
 
 TEST_F(LogStreamTest, PairSplitByBufferBoundaryStaysOneCharacter) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL - 1, u'a') + u"\U0001F600" + u"z");
     stream.Flush();
 
@@ -242,7 +255,7 @@ TEST_F(LogStreamTest, PairSplitByBufferBoundaryStaysOneCharacter) {
 }
 
 TEST_F(LogStreamTest, PairSplitAcrossWritesAtBufferBoundaryStaysOneCharacter) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
     Put(std::u16string{0xDE00});
     stream.Flush();
@@ -251,7 +264,7 @@ TEST_F(LogStreamTest, PairSplitAcrossWritesAtBufferBoundaryStaysOneCharacter) {
 }
 
 TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryWithoutPartnerBecomesReplacement) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D) + u"b");
     stream.Flush();
     Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
@@ -262,7 +275,7 @@ TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryWithoutPartnerBecomesReplacemen
 }
 
 TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryIsWrittenByClose) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
     stream.Close();
 
@@ -271,7 +284,7 @@ TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryIsWrittenByClose) {
 
 TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
     sim::MakeFile(PATH, "\xFF\xFE");
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL, u'\n'));
     stream.Flush();
 
@@ -283,7 +296,7 @@ TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
 }
 
 TEST_F(LogStreamTest, FlushWithNothingBufferedWritesNothing) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"x\n");
     EXPECT_TRUE(stream.Flush());
     const std::vector<DWORD> afterFirst = sim::WriteSizes();
@@ -293,7 +306,7 @@ TEST_F(LogStreamTest, FlushWithNothingBufferedWritesNothing) {
 }
 
 TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"pending\n");
     EXPECT_EQ(OnDisk(), MARK);
     stream.Close();
@@ -304,7 +317,7 @@ TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
 // ---- Write failures ------------------------------------------------------------------------
 
 TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"kept\n");
     EXPECT_TRUE(stream.Flush());
     sim::FailWritesAfter(0);
@@ -315,7 +328,7 @@ TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
 }
 
 TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     sim::FailCall("WriteFileAtEnd", 112 /* ERROR_DISK_FULL */);
     Put(std::u16string(FULL + 1, u'b'));
     EXPECT_FALSE(stream.Flush());
@@ -327,7 +340,7 @@ TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
 // ---- Sharing -------------------------------------------------------------------------------
 
 TEST_F(LogStreamTest, OthersMayReadButNotWriteWhileOpen) {
-    ASSERT_TRUE(stream.Open(PATH.c_str()));
+    ASSERT_TRUE(OpenStream());
     Put(u"seen\n");
     stream.Flush();
 

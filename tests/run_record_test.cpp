@@ -326,8 +326,11 @@ TEST(RunRecordLifeTest, ARunThatMayNotWriteHklmHasTheSameLogAndCodeAndNoRecord) 
 
 TEST(RunRecordLifeTest, WithoutALogTheRecordNamesNone) {
     testing::TypicalMachine();
-    sim::MakeFile(u"C:\\ProgramData\\Velmor");  // a file where the folder belongs
+    // Neither the log folder nor the elevated run's fallback can be made.
+    sim::DenyCreateDirectory(u"C:\\ProgramData\\Velmor", platform::ERROR_ACCESS_DENIED);
+    sim::DenyCreateDirectory(u"C:\\Windows\\Logs\\Velmor", platform::ERROR_ACCESS_DENIED);
     ASSERT_EQ(RunLaunchSequence(), 0u);
+    ASSERT_EQ(sim::WriteSizes().size(), 0u);
     EXPECT_EQ(sim::GetString(View::Bit64, RECORD, u"Log"), u"");
     EXPECT_EQ(sim::GetString(View::Bit64, PatchKey(PATCH_HASH), u"Log"), u"");
 }

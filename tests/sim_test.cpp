@@ -12,6 +12,7 @@
 #include "platform/crypto.h"
 #include "platform/eventlog.h"
 #include "platform/filesystem.h"
+#include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
@@ -414,6 +415,111 @@ TEST_F(SimTest, CreateDirectoryMakesOneFolderOrSaysWhyNot) {
         EXPECT_EQ(sim::DirectoryCalls()[0].error, row.error);
     }
     EXPECT_FALSE(sim::FolderExists(u"C:\\denied"));
+}
+
+HANDLE OpenFolder(const char16_t* path, DWORD access = FILE_TRAVERSE) {
+    return CreateFileW(path, access, SR | SW | FILE_SHARE_DELETE, OPEN_EXISTING,
+                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT);
+}
+
+// What the log relies on: the file lands in the folder the handle was opened on, wherever its
+// name now leads; a link at the file's name is neither followed nor created through.
+TEST_F(SimTest, NtCreateFileWorksInTheFolderItsHandleHoldsWhateverItsNameBecomes) {
+    sim::MakeFolder(u"C:\\a\\sub");
+    sim::MakeFolder(u"C:\\elsewhere");
+    sim::MakeLink(u"C:\\a\\link.txt", u"C:\\elsewhere\\target.txt");
+    const platform::ScopedFile folder(OpenFolder(u"C:\\a"));
+    sim::Rename(u"C:\\a", u"C:\\moved");
+    sim::MakeLink(u"C:\\a", u"C:\\elsewhere");
+
+    platform::ScopedFile file;
+    EXPECT_EQ(NtCreateFile(file.Receive(), W, folder.Get(), u"x.txt", SR, FILE_CREATE, FILE_NON_DIRECTORY_FILE),
+              STATUS_SUCCESS);
+    EXPECT_EQ(sim::Trace().back().on, u"C:\\a\\x.txt");
+    file.Close();
+    EXPECT_TRUE(sim::FileExists(u"C:\\moved\\x.txt"));
+    EXPECT_EQ(sim::ListFolder(u"C:\\elsewhere"), std::vector<std::u16string>{});
+    HANDLE other = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(NtCreateFile(&other, W, folder.Get(), u"x.txt", SR, FILE_CREATE, 0), STATUS_OBJECT_NAME_COLLISION);
+    EXPECT_EQ(NtCreateFile(&other, W, folder.Get(), u"link.txt", SR, FILE_CREATE, 0), STATUS_OBJECT_NAME_COLLISION);
+    EXPECT_EQ(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(NtCreateFile(file.Receive(), W, folder.Get(), u"link.txt", SR, FILE_OPEN, FILE_OPEN_REPARSE_POINT),
+              STATUS_SUCCESS);
+    BY_HANDLE_FILE_INFORMATION info{};
+    EXPECT_TRUE(GetFileInformationByHandle(file.Get(), &info));
+    EXPECT_EQ(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT, FILE_ATTRIBUTE_REPARSE_POINT);
+    EXPECT_NE(NtCreateFile(&other, W, folder.Get(), u"sub", SR, FILE_OPEN, FILE_NON_DIRECTORY_FILE), STATUS_SUCCESS);
+    EXPECT_NE(NtCreateFile(&other, W, folder.Get(), u"sub\\y.txt", SR, FILE_CREATE, 0), STATUS_SUCCESS);
+    EXPECT_FALSE(sim::FileExists(u"C:\\elsewhere\\target.txt"));
+}
+
+TEST_F(SimTest, RenameThroughAHandleMovesTheObjectItselfAndNeverReplaces) {
+    sim::MakeFolder(u"C:\\target");
+    sim::MakeLink(u"C:\\link", u"C:\\target");
+    sim::MakeFolder(u"C:\\taken");
+    sim::MakeFile(u"C:\\busy\\open.txt", "x");
+    const platform::ScopedFile link(OpenFolder(u"C:\\link", DELETE));
+    EXPECT_FALSE(SetFileInformationByHandle(link.Get(), u"C:\\taken"));
+    EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_TRUE(SetFileInformationByHandle(link.Get(), u"C:\\aside"));
+    EXPECT_TRUE(sim::FolderExists(u"C:\\target"));
+    EXPECT_TRUE(sim::FolderExists(u"C:\\aside"));  // the link, under its new name
+    EXPECT_FALSE(sim::FolderExists(u"C:\\link"));
+
+    const platform::ScopedFile withoutDelete(OpenFolder(u"C:\\taken"));
+    EXPECT_FALSE(SetFileInformationByHandle(withoutDelete.Get(), u"C:\\other"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    const platform::ScopedFile inside(CreateFileW(u"C:\\busy\\open.txt", R, SR, OPEN_EXISTING, 0));
+    const platform::ScopedFile busy(OpenFolder(u"C:\\busy", DELETE));
+    EXPECT_FALSE(SetFileInformationByHandle(busy.Get(), u"C:\\other"));
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimTest, FoldersCreatedWithADescriptorTakeItsOwnerAndItsDacl) {
+    platform::ScopedLocal descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                     SDDL_REVISION_1, descriptor.Receive()));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
+    sim::SetProcessAccount(sim::Account::User);  // a standard user may not name Administrators
+    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked", &attributes));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_OWNER);
+    sim::SetProcessAccount(sim::Account::User, true);  // an elevated administrator may
+    EXPECT_TRUE(CreateDirectoryW(u"C:\\locked", &attributes));
+    const sim::Security security = sim::SecurityOf(u"C:\\locked");
+    EXPECT_EQ(security.owner, sim::Account::Administrators);
+    EXPECT_TRUE(security.protectedDacl);
+    EXPECT_EQ(security.standardUser, 0u);
+    sim::SetProcessAccount(sim::Account::User, false);
+    EXPECT_EQ(CreateFileW(u"C:\\locked\\f.txt", W, SR, CREATE_NEW, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked\\sub", nullptr));
+    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAG:SYD:(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                                      descriptor.Receive()));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    descriptor.Close();
+    EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
+}
+
+TEST_F(SimTest, TheTokenTellsWhetherItIsElevated) {
+    for (const auto& [account, elevated] : {std::pair{sim::Account::System, true}, {sim::Account::User, false}}) {
+        sim::SetProcessAccount(account);
+        platform::ScopedHandle token;
+        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
+        TOKEN_ELEVATION answer{7};
+        DWORD needed = 0;
+        EXPECT_TRUE(GetTokenInformation(token.Get(), TokenElevation, &answer, sizeof answer, &needed));
+        EXPECT_EQ(answer.TokenIsElevated != 0, elevated);
+        EXPECT_EQ(needed, sizeof answer);
+    }
+}
+
+TEST_F(SimTest, WindowsFolderAsConfiguredOrTheSizeItNeeds) {
+    char16_t folder[MAX_PATH] = {};
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 10u);
+    EXPECT_EQ(std::u16string(folder), u"C:\\Windows");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, 10), 11u);
+    sim::SetWindowsFolder(u"D:\\Win");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 6u);
 }
 
 // ---- Registry ----------------------------------------------------------------------------
@@ -1302,6 +1408,21 @@ TEST_F(SimTest, FailCallFailsEachOperationTheWayItFailsOnWindows) {
     EXPECT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
     EXPECT_TRUE(PathFileExistsW(u"C:\\t.exe"));
     RegCloseKey(key);
+}
+
+TEST_F(SimTest, BeforeCallOnRunsItsActionOnceJustBeforeTheNthMatchingCall) {
+    int runs = 0;
+    sim::BeforeCallOn(
+        "PathFileExistsW", u"C:\\x",
+        [&runs] {
+            ++runs;
+            sim::MakeFolder(u"C:\\x");
+        },
+        2);
+    std::vector<BOOL> answers;
+    for (const char16_t* path : {u"C:\\x", u"C:\\y", u"C:\\x", u"C:\\x"}) answers.push_back(PathFileExistsW(path));
+    EXPECT_EQ(answers, (std::vector<BOOL>{FALSE, FALSE, TRUE, TRUE}));
+    EXPECT_EQ(runs, 1);
 }
 
 // Each operation of the run record once, as a run uses them; what each returned (0: it worked).

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "log/log_stream.h"
+#include "platform/filesystem.h"
 #include "strings/fixed_path_string.h"
 
 namespace orvane {
@@ -20,12 +21,21 @@ const char16_t* WrittenLogPath();
 
 /// Puts the log folder into LogPath() (the common application-data folder with "Velmor", or
 /// "C:\ProgramData\Velmor"), creates it, appends "Orvane.Launcher-<seconds>-<pid>.txt" and opens
-/// the file. Reports nothing: on failure `logStream` stays null, also when the folder is not one
-/// the log may be written in or the name is not a plain file (IsTrustedFolder, IsPlainFile).
+/// the file, in a folder the run's OwnerRule trusts (OpenTrustedFolder). An elevated run creates
+/// the folder with its security descriptor; it moves an untrusted one aside to
+/// "Velmor.untrusted-<seconds>-<pid>" beside it (never replacing anything) and creates a fresh one;
+/// and when that fails too, or the log's name is taken by a file it may not use, it writes the log
+/// in "<Windows>\Logs\Velmor" instead, and LogPath() then names that file. Reports nothing: on
+/// failure `logStream` stays null.
 void OpenLog();
 
-/// True when a file or folder `path` exists afterwards; creates missing parents first.
-bool EnsureDirectory(const FixedPathString& path);
+/// What EnsureDirectory found: nothing usable, something of that name already there (a file or
+/// a folder), or a folder it created itself.
+enum class FolderState : std::uint8_t { Missing, Existing, Created };
+
+/// Makes sure a file or folder `path` exists, creating missing parents first (with what their
+/// parents pass on) and `path` itself with `security` (null: what its parent passes on).
+FolderState EnsureDirectory(const FixedPathString& path, platform::SECURITY_ATTRIBUTES* security = nullptr);
 
 /// Flushes and closes the log. Does nothing when the stream is absent.
 void CloseLog();

@@ -1,6 +1,5 @@
 #include "log/log_stream.h"
 
-#include "log/log_target.h"
 #include "platform/filesystem.h"
 #include "platform/process.h"
 
@@ -27,13 +26,23 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Deny-write sharing: other processes may read the log while the launcher runs, never write it.
-// A link at the log's name is opened itself, never followed, and anything but a plain file of
-// one name is closed again untouched: `refused` then tells that from a failed open.
-platform::ScopedFile OpenForAppend(const char16_t* path, DWORD access, bool& refused) {
-    platform::ScopedFile file(
-        platform::CreateFileW(path, access, platform::FILE_SHARE_READ, platform::OPEN_ALWAYS,
-                              platform::FILE_ATTRIBUTE_NORMAL | platform::FILE_FLAG_OPEN_REPARSE_POINT));
-    refused = file.Holds() && !IsPlainFile(file.Get());
+// The file is opened relative to the folder's handle: whatever has become of the folder's name
+// since it was checked, the file is the one in that folder. A link at the log's name is opened
+// itself, never followed.
+platform::ScopedFile OpenInFolder(HANDLE folder, const char16_t* name, DWORD access, DWORD disposition,
+                                  platform::NTSTATUS& status) {
+    platform::ScopedFile file;
+    status = platform::NtCreateFile(file.Receive(), access, folder, name, platform::FILE_SHARE_READ, disposition,
+                                    platform::FILE_NON_DIRECTORY_FILE | platform::FILE_OPEN_REPARSE_POINT);
+    return file;
+}
+
+// A file that was there before this run is used only when IsAcceptedFile passes it; anything else
+// is closed again untouched, and `refused` tells that from a failed open.
+platform::ScopedFile OpenExisting(HANDLE folder, const char16_t* name, DWORD access, OwnerRule rule, bool& refused) {
+    platform::NTSTATUS status = 0;
+    platform::ScopedFile file = OpenInFolder(folder, name, access, platform::FILE_OPEN, status);
+    refused = file.Holds() && !IsAcceptedFile(file.Get(), rule);
     if (refused) {
         file.Close();
     }
@@ -134,36 +143,42 @@ std::uint32_t ToUtf16LE(const char16_t* units, std::uint32_t count, std::uint8_t
 
 }  // namespace
 
-bool LogStream::Open(const char16_t* path) {
+bool LogStream::Open(HANDLE folder, const char16_t* name, OwnerRule rule) {
     Close();
     encoding = LogEncoding::Utf8;
     lostSinceFlush = false;
     used = 0;
 
-    bool writeMark = false;
-    bool refused = false;
-    {
-        // Read access only serves to look at the start. The probe is closed before the stream's
-        // own open: its deny-write sharing would make that open fail.
-        const platform::ScopedFile probe =
-            OpenForAppend(path, platform::GENERIC_READ | platform::GENERIC_WRITE, refused);
-        if (refused) {
-            return false;
-        }
-        if (probe.Holds()) {
-            std::uint8_t start[MARK_PROBE_BYTES];
-            std::uint32_t count = 0;
-            const bool examined = ReadStart(probe.Get(), start, count);
-            switch (examined ? Classify(start, count) : FileStart::Other) {
-                case FileStart::Empty: writeMark = true; break;
-                case FileStart::Utf16LEMark: encoding = LogEncoding::Utf16LE; break;
-                case FileStart::Utf16BEMark: return false;
-                case FileStart::Utf8Mark:
-                case FileStart::Other: break;
+    // A new file is this run's own and empty: written to at once, with the mark. Only a name that
+    // is taken already is looked at.
+    platform::NTSTATUS status = 0;
+    file = OpenInFolder(folder, name, platform::GENERIC_WRITE, platform::FILE_CREATE, status);
+    bool writeMark = file.Holds();
+    if (status == platform::STATUS_OBJECT_NAME_COLLISION) {
+        bool refused = false;
+        {
+            // Read access only serves to look at the start. The probe is closed before the
+            // stream's own open: its deny-write sharing would make that open fail.
+            const platform::ScopedFile probe =
+                OpenExisting(folder, name, platform::GENERIC_READ | platform::GENERIC_WRITE, rule, refused);
+            if (refused) {
+                return false;
+            }
+            if (probe.Holds()) {
+                std::uint8_t start[MARK_PROBE_BYTES];
+                std::uint32_t count = 0;
+                const bool examined = ReadStart(probe.Get(), start, count);
+                switch (examined ? Classify(start, count) : FileStart::Other) {
+                    case FileStart::Empty: writeMark = true; break;
+                    case FileStart::Utf16LEMark: encoding = LogEncoding::Utf16LE; break;
+                    case FileStart::Utf16BEMark: return false;
+                    case FileStart::Utf8Mark:
+                    case FileStart::Other: break;
+                }
             }
         }
+        file = OpenExisting(folder, name, platform::GENERIC_WRITE, rule, refused);
     }
-    file = OpenForAppend(path, platform::GENERIC_WRITE, refused);
     if (!file.Holds()) {
         return false;
     }

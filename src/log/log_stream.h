@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "log/log_target.h"
 #include "platform/owners.h"
 
 namespace orvane {
@@ -16,12 +17,14 @@ public:
     /// Buffered UTF-16 units before the stream hands them on (4096 bytes).
     static constexpr std::uint32_t BUFFER_UNITS = 2048;
 
-    /// Opens `path` for appending with deny-write sharing and decides the encoding from the
-    /// file's first bytes (new or empty: writes the UTF-8 mark; EF BB BF: UTF-8; FF FE: UTF-16LE;
-    /// FE FF: refused; anything else, or not readable: UTF-8 without a mark). False when the
-    /// file cannot be opened or is not a plain file of one name (a link at that name is never
-    /// followed); the stream then stays closed and the file untouched.
-    bool Open(const char16_t* path);
+    /// Opens the file `name` inside the open folder `folder` for appending with deny-write
+    /// sharing, creating it when it is missing, and decides the encoding from the file's first
+    /// bytes (new or empty: writes the UTF-8 mark; EF BB BF: UTF-8; FF FE: UTF-16LE; FE FF:
+    /// refused; anything else, or not readable: UTF-8 without a mark). False when the file cannot
+    /// be opened, or when a file that was there already does not pass IsAcceptedFile with `rule`
+    /// (a link at that name is never followed); the stream then stays closed and the file
+    /// untouched.
+    bool Open(platform::HANDLE folder, const char16_t* name, OwnerRule rule);
     /// Buffers `count` units; a full buffer is handed on.
     void Write(const char16_t* units, std::uint32_t count);
     /// Hands everything buffered to the file. False when a write since the last Flush failed

@@ -12,6 +12,7 @@ inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 inline constexpr DWORD TOKEN_QUERY = 0x0008;
 inline constexpr int TokenUser = 1;
+inline constexpr int TokenElevation = 20;
 
 /// The shell's launch record, field for field as Windows lays it out: 60 bytes with 4-byte
 /// pointers. The win32 backend hands it to the shell as it is.
@@ -33,6 +34,12 @@ struct SHELLEXECUTEINFOW {
     HANDLE hProcess;
 };
 static_assert(sizeof(void*) != 4 || sizeof(SHELLEXECUTEINFOW) == 60);
+
+/// GetTokenInformation's TokenElevation answer: non-zero for an elevated token (SYSTEM, an elevated
+/// administrator), zero for a standard user's and for an administrator's filtered token under UAC.
+struct TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+};
 
 /// Pseudo-handle of the current process; never needs closing.
 HANDLE GetCurrentProcess();
@@ -63,8 +70,8 @@ BOOL CloseHandle(HANDLE handle);
 BOOL OpenProcessToken(HANDLE process, DWORD access, HANDLE* token);
 
 /// Copies one class of a token's information (TokenUser: a TOKEN_USER, then the SID it points
-/// to) into `information`. Non-zero on success; `*returnLength` is the size needed either way,
-/// and a buffer that is too small fails with ERROR_INSUFFICIENT_BUFFER.
+/// to; TokenElevation: a TOKEN_ELEVATION) into `information`. Non-zero on success; `*returnLength` is the size needed
+/// either way, and a buffer that is too small fails with ERROR_INSUFFICIENT_BUFFER.
 BOOL GetTokenInformation(HANDLE token, int informationClass, void* information, DWORD length, DWORD* returnLength);
 
 DWORD GetCurrentProcessId();

@@ -13,6 +13,8 @@ using BOOL = std::int32_t;
 using UINT = std::uint32_t;
 using HRESULT = std::int32_t;
 using WORD = std::uint16_t;
+/// The status the native (Nt) calls return: 0 on success, negative for an error.
+using NTSTATUS = LONG;
 
 struct HKeyTag;
 struct HandleTag;

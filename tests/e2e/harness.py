@@ -35,6 +35,10 @@ from testkit.wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, EVENTLO
                                  reported_events, runner_exit_code)
 
 BOM = b"\xef\xbb\xbf"
+LOG_FOLDER = "C:\\ProgramData\\Velmor"
+# An elevated run's fallback as the launcher names it: Wine's Windows folder, then Logs\Velmor (Wine has "logs").
+FALLBACK_FOLDER = "C:\\windows\\Logs\\Velmor"
+ASIDE_PREFIX = "Velmor.untrusted-"  # the name an untrusted Velmor is moved aside to begins with this
 
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
 INSTALL_LOCATION = INSTALL_DIR + "\\"  # as installers usually register it, with the trailing backslash
@@ -283,6 +287,13 @@ class Scenario:
     log_link: Optional[str] = None
     # The run record and the event to check after the run; None: neither is looked at.
     expect_record: Optional[RecordExpectation] = None
+    # False: the launcher runs with an administrator's filtered token under UAC, not elevated (RUNNER_LIMITED).
+    elevated: bool = True
+    # The folder of the run's one log, as the launcher names it: Velmor, or an elevated run's fallback.
+    log_folder: str = LOG_FOLDER
+    # Called with (suite, pid, seconds) while the launcher is held before its first instruction; it may return
+    # {path: bytes} of files it made that are no log of the run unless the run changed them.
+    while_held: Optional[Callable] = None
 
     @property
     def tool_path(self):
@@ -295,6 +306,11 @@ def scenario_tool_path(install_location):
 
 def deploy_path(name, folder=DEPLOY_DIR):
     return join_windows(folder, name)
+
+
+def log_folder_host_path(prefix, windows_folder):
+    """Wine's Windows folder holds "logs", where the launcher names "Logs"."""
+    return prefix.host_path(windows_folder.replace("\\Logs\\", "\\logs\\"))
 
 
 @dataclasses.dataclass
@@ -342,9 +358,13 @@ class Suite:
         return self.helper_tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
 
     def reset(self):
-        """Removes what the last scenario left, in this process or another: its folders, the log folder, the drives'
-        contents."""
-        self.prefix.scratch(self.prefix.host_path("C:\\ProgramData\\Velmor"))
+        """Removes what the last scenario left, in this process or another: its folders, the log folders and any
+        moved aside, the drives' contents."""
+        program_data = self.prefix.host_path("C:\\ProgramData")
+        set_aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)] if program_data.is_dir() \
+            else []
+        for path in [log_folder_host_path(self.prefix, folder) for folder in (LOG_FOLDER, FALLBACK_FOLDER)] + set_aside:
+            self.prefix.scratch(path)
         self.prefix.clear_scratch()
         for drive in ("d", "e"):
             root = self.prefix.drive_root(drive)
@@ -401,10 +421,12 @@ class Suite:
             env["WINEDEBUG"] = scenario.wine_debug
         if scenario.expect_record:
             env["WINEDEBUG"] = (scenario.wine_debug or self.prefix.env["WINEDEBUG"]) + "," + EVENT_DEBUG_CHANNELS
+        if not scenario.elevated:
+            env["RUNNER_LIMITED"] = "1"
         launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
         seeds = {}
-        if scenario.log_seed is None:
+        if scenario.log_seed is None and scenario.while_held is None:
             run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
         else:
             run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
@@ -412,7 +434,8 @@ class Suite:
 
         exit_code = runner_exit_code(run.stdout)
         # Seeded files the launcher left alone are no log of this run.
-        logs = [log for log in self.read_logs() if log not in seeds or log.read_bytes() != seeds[log]]
+        logs = [log for log in self.read_logs(scenario.log_folder)
+                if log not in seeds or log.read_bytes() != seeds[log]]
         outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
 
         problems = []
@@ -432,8 +455,9 @@ class Suite:
         return problems
 
     def run_with_seeded_log(self, scenario, args, cwd, env):
-        """Runs with the launcher held before its first instruction, while a file with the seed's bytes is
-        put under every name it can choose: its process id, and each second it may start in."""
+        """Runs with the launcher held before its first instruction, while the scenario's while_held runs
+        and a file with the seed's bytes (if any) is put under every name it can choose: its process id, and
+        each second it may start in."""
         hold = self.prefix.host_path("C:\\runner hold\\pid.txt")
         hold.parent.mkdir(parents=True, exist_ok=True)
         self.prefix.scratch(hold.parent)
@@ -449,27 +473,31 @@ class Suite:
             pid_text = hold.read_text().strip() if hold.exists() else ""
         if pid_text:
             pid = int(pid_text)
-            folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
-            folder.mkdir(parents=True, exist_ok=True)
-            target = None
-            if scenario.log_link:
-                target = self.prefix.host_path(scenario.log_link)
-                target.write_bytes(scenario.log_seed)
-                self.prefix.scratch(target)
             now = int(time.time())
-            for second in range(now - 1, now + RUN_TIMEOUT_S):
-                path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
-                if target:
-                    os.link(target, path)
-                else:
-                    path.write_bytes(scenario.log_seed)
-                seeds[path] = scenario.log_seed
+            seconds = range(now - 1, now + RUN_TIMEOUT_S)
+            if scenario.while_held:
+                seeds.update(scenario.while_held(self, pid, seconds) or {})
+            if scenario.log_seed is not None:
+                folder = self.prefix.host_path(LOG_FOLDER)
+                folder.mkdir(parents=True, exist_ok=True)
+                target = None
+                if scenario.log_link:
+                    target = self.prefix.host_path(scenario.log_link)
+                    target.write_bytes(scenario.log_seed)
+                    self.prefix.scratch(target)
+                for second in seconds:
+                    path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
+                    if target:
+                        os.link(target, path)
+                    else:
+                        path.write_bytes(scenario.log_seed)
+                    seeds[path] = scenario.log_seed
             hold.with_name(hold.name + ".go").write_bytes(b"")
         thread.join()
         return result["run"], seeds
 
-    def read_logs(self):
-        folder = self.prefix.host_path("C:\\ProgramData\\Velmor")
+    def read_logs(self, windows_folder=LOG_FOLDER):
+        folder = log_folder_host_path(self.prefix, windows_folder)
         if not folder.is_dir():
             return []
         return sorted(folder.iterdir())
@@ -525,7 +553,7 @@ class Suite:
         deploy = self.prefix.host_path(scenario.deploy_dir)
         log = ""
         if scenario.expect_log is not None and len(outcome.log_files) == 1:
-            log = "C:\\ProgramData\\Velmor\\" + outcome.log_files[0].name
+            log = scenario.log_folder + "\\" + outcome.log_files[0].name
         problems += check_record_time(record, before, after)
         problems += compare_keys(record, expected_record(scenario, deploy, log), "record")
         registration = scenario.expect_record.source_before or EVENT_SOURCE_VALUES

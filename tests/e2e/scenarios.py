@@ -7,19 +7,21 @@ a real process, the run record and the event. How the launcher decides (the vers
 value) is covered row by row by the unit tests; here one or two runs of each kind are enough.
 """
 
+import os
 import re
 import shutil
 import time
 
 from testkit.facts import stand_in_versions
 from testkit.wine_prefix import RECORD_KEY, REG_EXPAND_SZ, RegistryValue, parse_timed_run, runner_exit_code
-from tests.e2e.harness import (BOM, DEPLOY_DIR, ERROR_INVALID_DATA, ERROR_RESOURCE_DATA_NOT_FOUND,
-                               ERROR_SHARING_VIOLATION, INSTALL_DIR, INSTALL_LOCATION, LAUNCHER_NAME, MISSING,
-                               MSG_COULD_NOT_RUN, MSG_NO_INSTALL, MSG_NO_VERSION_DEFAULT, MSG_SUCCESS, OWN_EVENT_SOURCE,
-                               RUN_TIMEOUT_S, SHORT_RECORD, STATUS_STACK_BUFFER_OVERRUN, TEXT_FILE, Outcome, Probe,
-                               RecordExpectation, Scenario, Suite, deploy_path, file_sha256, join_windows, log_bytes,
-                               msg_found, msg_not_found, msg_tool_returned, msg_version_query_failed,
-                               msg_version_size_failed, msg_will_run, patch_parameters, scenario_tool_path)
+from tests.e2e.harness import (ASIDE_PREFIX, BOM, DEPLOY_DIR, ERROR_INVALID_DATA, ERROR_RESOURCE_DATA_NOT_FOUND,
+                               ERROR_SHARING_VIOLATION, FALLBACK_FOLDER, INSTALL_DIR, INSTALL_LOCATION, LAUNCHER_NAME,
+                               LOG_FOLDER, MISSING, MSG_COULD_NOT_RUN, MSG_NO_INSTALL, MSG_NO_VERSION_DEFAULT,
+                               MSG_SUCCESS, OWN_EVENT_SOURCE, RUN_TIMEOUT_S, SHORT_RECORD, STATUS_STACK_BUFFER_OVERRUN,
+                               TEXT_FILE, Outcome, Probe, RecordExpectation, Scenario, Suite, deploy_path, file_sha256,
+                               join_windows, log_bytes, msg_found, msg_not_found, msg_tool_returned,
+                               msg_version_query_failed, msg_version_size_failed, msg_will_run, patch_parameters,
+                               scenario_tool_path)
 
 TOOL = scenario_tool_path(INSTALL_LOCATION)
 CURRENT_PARAMETERS = patch_parameters(deploy_path("patch.rkv"))
@@ -83,6 +85,13 @@ def block_log_folder(suite):
     velmor = suite.prefix.host_path("C:\\ProgramData\\Velmor")
     velmor.parent.mkdir(parents=True, exist_ok=True)
     velmor.write_bytes(b"not a folder")
+
+
+def check_log_folder_set_aside(outcome):
+    program_data = outcome.prefix.host_path("C:\\ProgramData")
+    aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)]
+    return [] if len(aside) == 1 and aside[0].read_bytes() == b"not a folder" else [
+        f"expected the file named Velmor set aside whole, found {sorted(p.name for p in program_data.iterdir())}"]
 
 
 def check_log_folder_still_a_file(outcome):
@@ -331,6 +340,92 @@ class RerunAfterSuccess:
         return []
 
 
+# ---- a log folder the launcher may not use -------------------------------------------------------------------
+# Wine keeps no owners: it shows its own Unix user's files as the prefix's user (the launcher's account) and
+# another Unix user's as ANONYMOUS LOGON. As root, a folder chowned to another uid is another account's.
+
+OTHER_UID = 1234
+THEIRS = b"an earlier run's own log\r\n"
+
+
+def plant_velmor(uid=None):
+    """A Velmor with a file in it, of the Unix user `uid` (None: the prefix's own user, the launcher's account)."""
+    def setup(suite):
+        velmor = suite.prefix.host_path(LOG_FOLDER)
+        velmor.mkdir(parents=True)
+        (velmor / "theirs.dat").write_bytes(THEIRS)
+        if uid is not None:
+            for path in (velmor / "theirs.dat", velmor):
+                os.chown(path, uid, uid)
+    return setup
+
+
+def check_velmor_kept(where, uid=None):
+    """The planted folder, found by `where` (its name or the start of it), as it was: its one file, its owner."""
+    def check(outcome):
+        program_data = outcome.prefix.host_path("C:\\ProgramData")
+        found = [p for p in program_data.iterdir() if p.name == where or p.name.startswith(where + "-")]
+        if len(found) != 1:
+            return [f"expected the planted folder as {where}, found {sorted(p.name for p in program_data.iterdir())}"]
+        folder = found[0]
+        problems = []
+        if sorted(child.name for child in folder.iterdir()) != ["theirs.dat"] or \
+                (folder / "theirs.dat").read_bytes() != THEIRS:
+            held = sorted(child.name for child in folder.iterdir())
+            problems.append(f"{folder.name} holds {held}, not its file alone")
+        if uid is not None and folder.stat().st_uid != uid:
+            problems.append(f"{folder.name} belongs to uid {folder.stat().st_uid}, expected {uid}")
+        return problems
+    return check
+
+
+def take_aside_names(suite, pid, seconds):
+    """Every name the launcher could move Velmor aside to exists already: it must not replace one, so it logs in
+    the fallback."""
+    program_data = suite.prefix.host_path("C:\\ProgramData")
+    for second in seconds:
+        (program_data / f"{ASIDE_PREFIX}{second}-{pid}").mkdir()
+
+
+def forge_log_names(suite, pid, seconds):
+    """Every name the launcher could choose is a file of another account's, in the launcher's own Velmor."""
+    velmor = suite.prefix.host_path(LOG_FOLDER)
+    velmor.mkdir(parents=True, exist_ok=True)
+    forged = {}
+    for second in seconds:
+        path = velmor / f"Orvane.Launcher-{second}-{pid}.txt"
+        path.write_bytes(THEIRS)
+        os.chown(path, OTHER_UID, OTHER_UID)
+        forged[path] = THEIRS
+    return forged
+
+
+def log_target_scenarios():
+    logged = dict(expect_exit=0, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
+                  expect_log=[msg_found(INSTALL_LOCATION), msg_will_run(TOOL, CURRENT_PARAMETERS), MSG_SUCCESS])
+    return [
+        Scenario("velmor_of_another_account_record",
+                 "Velmor of another account, elevated run: moved aside whole, the log in a fresh Velmor, named by the "
+                 "record and the event", setup=plant_velmor(OTHER_UID),
+                 check=check_velmor_kept(ASIDE_PREFIX[:-1], OTHER_UID), expect_record=CURRENT_RECORD, **logged),
+        # An administrator's elevated run trusts nothing their non-elevated half could have made.
+        Scenario("velmor_of_own_account", "Velmor of the launcher's own account, elevated run: moved aside, the log "
+                 "in a fresh Velmor", setup=plant_velmor(), check=check_velmor_kept(ASIDE_PREFIX[:-1]), **logged),
+        Scenario("velmor_of_another_account_not_elevated",
+                 "Velmor of another account, run not elevated: no log, the folder left as it was",
+                 setup=plant_velmor(OTHER_UID), check=check_velmor_kept("Velmor", OTHER_UID), elevated=False,
+                 **dict(logged, expect_log=None)),
+        Scenario("log_name_taken_not_elevated",
+                 "log's name taken by another account's file, run not elevated: left alone, no log",
+                 while_held=forge_log_names, elevated=False, **dict(logged, expect_log=None)),
+        Scenario("aside_names_taken_fallback_record",
+                 "Velmor of another account and every name to move it to taken: the log in the fallback, named by "
+                 "the record", setup=plant_velmor(OTHER_UID), while_held=take_aside_names,
+                 check=check_velmor_kept("Velmor", OTHER_UID), log_folder=FALLBACK_FOLDER,
+                 expect_record=CURRENT_RECORD, **logged),
+    ]
+
+
 def build_scenarios():
     scenarios = [
         current_patch_run("typical_run_record",
@@ -453,14 +548,15 @@ def build_scenarios():
     scenarios.append(current_patch_run("log_sharing", "log is readable but neither writable nor deletable while the "
                                        "tool runs", tool_controls={"probe_log.txt": ""}, check=check_log_sharing))
     scenarios.append(Scenario(
-        "log_folder_blocked", "log folder blocked by a file: no log, the tool still runs", expect_exit=0,
-        expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder,
-        check=check_log_folder_still_a_file))
+        "log_folder_blocked_not_elevated",
+        "log folder blocked by a file, run not elevated: no log, the tool still runs", expect_exit=0, expect_log=None,
+        expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=block_log_folder,
+        check=check_log_folder_still_a_file, elevated=False))
     scenarios.append(Scenario(
         "log_folder_blocked_no_install_record",
-        "log folder blocked by a file and no installation: no log, exit 3; a record without patch file or log",
-        registry=None, expect_exit=3, expect_log=None, setup=block_log_folder, check=check_log_folder_still_a_file,
-        expect_record=RecordExpectation()))
+        "log folder blocked by a file and no installation: the file moved aside, exit 3; a record without patch file",
+        registry=None, expect_exit=3, expect_log=[MSG_NO_INSTALL], setup=block_log_folder,
+        check=check_log_folder_set_aside, expect_record=RecordExpectation()))
     scenarios.append(Scenario(
         "common_app_data_moved", "common application-data folder moved: the log goes there", expect_exit=0,
         expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR), setup=move_common_app_data,
@@ -483,7 +579,10 @@ def build_scenarios():
             (b"\xff\xfe" + earlier.encode("utf-16-le"), "utf16le", "UTF-16LE: new lines appended in UTF-16LE"),
             (BOM + earlier.encode(), "utf8", "UTF-8: new lines appended, no second byte-order mark"),
             (b"", "empty", "empty: it gets the byte-order mark")):
-        scenarios.append(current_patch_run(f"existing_log_{kind}", f"existing log file, {words}", log_seed=seed))
+        # The harness's Velmor belongs to the prefix's user, the launcher's own account: a run that is not
+        # elevated uses it, an elevated one would move it aside.
+        scenarios.append(current_patch_run(f"existing_log_{kind}", f"existing log file, {words}", log_seed=seed,
+                                           elevated=False))
 
     scenarios.append(Probe("planting_control",
                            "planting control: a bare-name load of version.dll beside a planted copy takes it",
@@ -502,5 +601,5 @@ def build_scenarios():
         "hard link planted at the log's name: the linked file is untouched, no log, the tool's code",
         expect_exit=LINKED_TOOL_EXIT, expect_log=None, expect_tool=(CURRENT_PARAMETERS, DEPLOY_DIR),
         tool_controls={"exit_code.txt": f"0x{LINKED_TOOL_EXIT:X}"}, log_seed=LINK_TARGET_BYTES, log_link=LINK_TARGET,
-        check=check_link_target_untouched))
-    return scenarios
+        check=check_link_target_untouched, elevated=False))
+    return scenarios + log_target_scenarios()

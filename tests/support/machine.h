@@ -32,4 +32,11 @@ inline std::string LogOf(std::initializer_list<std::u16string> lines) {
     return out;
 }
 
+/// The path the run's Application event names after "Log: " (empty: it wrote none); "?" without an event.
+inline std::u16string LogNamedByTheEvent() {
+    const std::u16string text = sim::Events().empty() ? u"" : sim::Events().back().text;
+    const std::size_t at = text.rfind(u"Log: ");
+    return at == std::u16string::npos ? u"?" : text.substr(at + 5);
+}
+
 }  // namespace orvane::testing

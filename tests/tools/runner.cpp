@@ -16,6 +16,9 @@
 // With RUNNER_HOLD=<file> in the environment the child is created suspended, its process id is
 // written to <file>, and it runs only once <file>.go exists (at most 60 s later): a test can prepare
 // what depends on the id, such as a log file of the name the child will choose.
+//
+// With RUNNER_LIMITED=1 the child runs with the filtered token of an administrator under UAC (the
+// linked token of the runner's own, elevated one), as a double-click would start it.
 
 #include <windows.h>
 
@@ -91,6 +94,28 @@ bool HoldUntilReleased(const wchar_t* holdFile, DWORD processId) {
     return false;
 }
 
+/// A primary token of the runner's linked (filtered) token; null when there is none.
+HANDLE LimitedToken() {
+    HANDLE own = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own)) {
+        return nullptr;
+    }
+    TOKEN_LINKED_TOKEN linked{};
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(own, TokenLinkedToken, &linked, sizeof(linked), &size);
+    CloseHandle(own);
+    if (!read) {
+        return nullptr;
+    }
+    HANDLE primary = nullptr;
+    if (!DuplicateTokenEx(linked.LinkedToken, TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                          &primary)) {
+        primary = nullptr;
+    }
+    CloseHandle(linked.LinkedToken);
+    return primary;
+}
+
 unsigned long long Ticks(const FILETIME& time) {
     return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
@@ -123,8 +148,21 @@ int wmain(int, wchar_t**) {
     wchar_t holdFile[MAX_PATH];
     const DWORD holdLength = GetEnvironmentVariableW(L"RUNNER_HOLD", holdFile, MAX_PATH);
     const bool hold = holdLength > 0 && holdLength < MAX_PATH;
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, hold ? CREATE_SUSPENDED : 0, nullptr, nullptr,
-                        &startup, &child)) {
+    wchar_t limitedText[4];
+    const bool limited = GetEnvironmentVariableW(L"RUNNER_LIMITED", limitedText, 4) == 1 && limitedText[0] == L'1';
+    HANDLE token = limited ? LimitedToken() : nullptr;
+    if (limited && token == nullptr) {
+        return Fail("taking the filtered token");
+    }
+    const DWORD flags = hold ? CREATE_SUSPENDED : 0;
+    const BOOL childStarted =
+        limited ? CreateProcessAsUserW(token, nullptr, command, nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                                       &startup, &child)
+                : CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &child);
+    if (token != nullptr) {
+        CloseHandle(token);
+    }
+    if (!childStarted) {
         return Fail("CreateProcessW");
     }
     if (hold) {

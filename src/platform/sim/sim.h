@@ -66,13 +66,43 @@ void MakeLink(const std::u16string& windowsPath, const std::u16string& target);
 /// Gives the existing file `existing` a second name, `windowsPath`, creating its parent folders.
 void MakeHardLink(const std::u16string& windowsPath, const std::u16string& existing);
 
+/// Renames a file or folder (a link itself, never what it points to) as another process would:
+/// handles open on it, or on anything inside it, go on referring to the same objects.
+void Rename(const std::u16string& from, const std::u16string& to);
+/// Runs `action` once, just before the `occurrence`-th platform call (counted from now) of `name`
+/// on `on` (as Trace() names it; an empty name: of any name) does anything: what another process
+/// does between two of the launcher's calls.
+void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action, int occurrence = 1);
+
 /// Who owns a file or folder, and who the launcher runs as.
 enum class Account { System, Administrators, TrustedInstaller, User, OtherUser };
-/// Default: Administrators for what the control API made, the launcher's account for what the
-/// launcher made.
+/// Default: Administrators for what the control API made; for what the launcher made, its token's
+/// default owner (System for SYSTEM, Administrators for an elevated administrator, else its user)
+/// or the owner that the security descriptor it was created with names.
 void SetOwner(const std::u16string& windowsPath, Account owner);
-/// The user of the launcher's access token. Default System.
+/// The user of the launcher's access token, and whether the token is elevated. Default SYSTEM,
+/// elevated. With the account alone: SYSTEM, Administrators and TrustedInstaller are elevated, the
+/// two users are not (a standard user, or an administrator's filtered token under UAC); (User,
+/// true) is an elevated administrator.
 void SetProcessAccount(Account account);
+void SetProcessAccount(Account account, bool elevated);
+/// GetSystemWindowsDirectoryW's answer. Default "C:\Windows" (the folder is not created).
+void SetWindowsFolder(const std::u16string& path);
+
+/// A file's or folder's security as far as the simulation models it. Only objects created with a
+/// security descriptor, and what is created inside them, have a DACL; every other object allows
+/// everything, and so does a DACL to an elevated token that it does not shut out.
+/// ConvertStringSecurityDescriptorToSecurityDescriptorW reads owners and allow entries of the
+/// aliases SY, BA, BU, CO, AU and WD, rights in hexadecimal or as FA, FR, FW, FX, and the flags OI,
+/// CI, IO; anything else fails with ERROR_INVALID_PARAMETER. A standard user may create files and
+/// folders in a folder with a DACL only when it grants them the right (ERROR_ACCESS_DENIED).
+struct Security {
+    Account owner;
+    bool hasDacl;
+    bool protectedDacl;  ///< "P": takes nothing from the folder it is in
+    DWORD standardUser;  ///< the rights of a standard user who does not own it (all when no DACL)
+};
+Security SecurityOf(const std::u16string& windowsPath);
 /// Security descriptors handed out and not yet freed; token handles open.
 int LiveSecurityDescriptors();
 int OpenTokens();

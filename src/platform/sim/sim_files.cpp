@@ -1,11 +1,14 @@
-// Files and folders: CreateFileW with Windows sharing between open handles, reads, appending
-// writes, CreateDirectoryW, and the one handle table that CloseHandle serves.
+// Files and folders: CreateFileW and NtCreateFile with Windows sharing between open handles,
+// reads, appending writes, CreateDirectoryW, renames through a handle, and the one handle table
+// that CloseHandle serves.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include "platform/filesystem.h"
 #include "platform/process.h"
@@ -37,6 +40,30 @@ bool SharingAllows(const FileHandle& held, DWORD access, DWORD share) {
 platform::HANDLE FailOpen(DWORD error) {
     SetLastError(error);
     return platform::INVALID_HANDLE_VALUE;
+}
+
+// Read, write or both; other rights (READ_CONTROL, DELETE, ...) need no descriptor access.
+int AccessFlags(DWORD access) {
+    if ((access & READ_WRITE) == READ_WRITE) return O_RDWR;
+    return (access & platform::GENERIC_WRITE) ? O_WRONLY : O_RDONLY;
+}
+
+bool SharingViolation(const ObjectId& id, DWORD access, DWORD share) {
+    for (const auto& [value, held] : M().files) {
+        if (held.device == id.first && held.inode == id.second && !SharingAllows(held, access, share)) return true;
+    }
+    return false;
+}
+
+// The handles open on `from` or on anything inside it follow it to `to`.
+void FollowRename(const std::string& from, const std::string& to) {
+    for (auto& [value, held] : M().files) {
+        if (held.host == from) {
+            held.host = to;
+        } else if (held.host.starts_with(from + "/")) {
+            held.host = to + held.host.substr(from.size());
+        }
+    }
 }
 
 bool IsLink(const std::string& hostPath) {
@@ -94,6 +121,13 @@ void MakeHardLink(const std::u16string& windowsPath, const std::u16string& exist
     std::filesystem::create_directories(std::filesystem::path(name).parent_path());
     std::filesystem::create_hard_link(HostPath(existing), name);
 }
+void Rename(const std::u16string& from, const std::u16string& to) {
+    const std::string source = HostPath(from);
+    const std::string target = HostPath(to);
+    std::filesystem::rename(source, target);
+    FollowRename(source, target);
+}
+void SetWindowsFolder(const std::u16string& path) { M().windowsFolder = path; }
 void FailWritesAfter(int okWrites, DWORD error) {
     M().okWritesLeft = okWrites < 0 ? 0 : okWrites;
     M().writeError = error;
@@ -146,28 +180,19 @@ HANDLE CreateFileW(const char16_t* path, DWORD access, DWORD share, DWORD dispos
     if (exists) {
         struct stat info {};
         if (::stat(r.host.c_str(), &info) != 0) return FailOpen(ErrorFromErrno(errno));
-        for (const auto& [value, held] : m.files) {
-            if (held.device == info.st_dev && held.inode == info.st_ino && !SharingAllows(held, access, share)) {
-                return FailOpen(ERROR_SHARING_VIOLATION);
-            }
-        }
+        if (SharingViolation({info.st_dev, info.st_ino}, access, share)) return FailOpen(ERROR_SHARING_VIOLATION);
+    } else if (!MayCreateIn(IdOf(r.hostParent), false)) {
+        return FailOpen(ERROR_ACCESS_DENIED);
     }
 
-    int flags = O_CLOEXEC;
-    if ((access & READ_WRITE) == READ_WRITE) {
-        flags |= O_RDWR;
-    } else if (access & GENERIC_WRITE) {
-        flags |= O_WRONLY;
-    } else {
-        flags |= O_RDONLY;
-    }
+    int flags = O_CLOEXEC | AccessFlags(access);
     if (!exists) flags |= O_CREAT | O_EXCL;
     bool truncate = exists && (disposition == CREATE_ALWAYS || disposition == 5);
     if (truncate && (flags & O_ACCMODE) == O_RDONLY) flags = (flags & ~O_ACCMODE) | O_RDWR;
     if (truncate) flags |= O_TRUNC;
     int fd = ::open(r.host.c_str(), flags, 0644);
     if (fd < 0) return FailOpen(ErrorFromErrno(errno));
-    if (!exists) RecordCreator(r.host);
+    if (!exists) RecordCreated(IdOf(fd), IdOf(r.hostParent), false);
     HANDLE handle = AddFile(fd, access, share, r.host, path);
     // As on Windows: success over an existing file with OPEN_ALWAYS or CREATE_ALWAYS says so.
     SetLastError(exists && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS
@@ -272,7 +297,7 @@ BOOL CloseHandle(HANDLE handle) {
     return Fail(ERROR_INVALID_HANDLE);
 }
 
-BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
+BOOL CreateDirectoryW(const char16_t* path, SECURITY_ATTRIBUTES* securityAttributes) {
     DWORD error = 0;
     bool injected = Enter("CreateDirectoryW", TextOf(path), &error);
     auto finish = [&](BOOL result, DWORD code) {
@@ -292,9 +317,99 @@ BOOL CreateDirectoryW(const char16_t* path, void* /*securityAttributes*/) {
     if (r.isRoot) return finish(FALSE, ERROR_ACCESS_DENIED);
     if (KindOf(r.host) != Kind::Missing) return finish(FALSE, ERROR_ALREADY_EXISTS);
     if (KindOf(r.hostParent) != Kind::Folder) return finish(FALSE, ERROR_PATH_NOT_FOUND);
+    std::optional<sim::Account> owner;
+    Dacl dacl;
+    const bool described = securityAttributes != nullptr && securityAttributes->lpSecurityDescriptor != nullptr;
+    if (described && !ReadDescriptor(securityAttributes->lpSecurityDescriptor, owner, dacl)) {
+        return finish(FALSE, ERROR_INVALID_PARAMETER);
+    }
+    if (owner && !MayAssignOwner(*owner)) return finish(FALSE, platform::ERROR_INVALID_OWNER);
+    if (!MayCreateIn(IdOf(r.hostParent), true)) return finish(FALSE, ERROR_ACCESS_DENIED);
     if (::mkdir(r.host.c_str(), 0755) != 0) return finish(FALSE, ErrorFromErrno(errno));
-    RecordCreator(r.host);
+    RecordCreated(IdOf(r.host), IdOf(r.hostParent), true, owner, described ? &dacl : nullptr);
     return finish(TRUE, ERROR_SUCCESS);
+}
+
+NTSTATUS NtCreateFile(HANDLE* file, DWORD access, HANDLE rootDirectory, const char16_t* name, DWORD share,
+                      DWORD disposition, DWORD options) {
+    const FileHandle* root = FindFile(rootDirectory);
+    const std::u16string inside = TextOf(name);
+    const std::u16string named = (root != nullptr ? root->named + u"\\" : std::u16string()) + inside;
+    DWORD error = 0;
+    if (Enter("NtCreateFile", named, &error)) return STATUS_ACCESS_DENIED;
+    if (root == nullptr || file == nullptr) return STATUS_INVALID_HANDLE;
+    if (inside.empty() || inside.find_first_of(u"\\/") != std::u16string::npos || inside == u"." || inside == u"..") {
+        return STATUS_OBJECT_NAME_INVALID;
+    }
+    if (disposition != FILE_OPEN && disposition != FILE_CREATE) return STATUS_INVALID_PARAMETER;
+    Machine& m = M();
+    const std::u16string full = Resolve(named.c_str(), false).full;
+    if (m.deniedOpens.count(full) != 0 || ((access & GENERIC_READ) && m.deniedReadOpens.count(full) != 0)) {
+        return STATUS_ACCESS_DENIED;
+    }
+    const std::string host = root->host + "/" + sim::Utf8(inside);
+    const int rootFd = root->fd;
+    struct stat info {};
+    const bool exists = ::fstatat(rootFd, sim::Utf8(inside).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno == ENOTDIR) return STATUS_OBJECT_PATH_NOT_FOUND;
+    if (exists && disposition == FILE_CREATE) return platform::STATUS_OBJECT_NAME_COLLISION;
+    if (!exists && disposition == FILE_OPEN) return STATUS_OBJECT_NAME_NOT_FOUND;
+
+    int fd = -1;
+    if (exists && S_ISLNK(info.st_mode) && (options & FILE_OPEN_REPARSE_POINT)) {
+        fd = ::openat(rootFd, sim::Utf8(inside).c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    } else if (exists) {
+        if (S_ISDIR(info.st_mode) && (options & FILE_NON_DIRECTORY_FILE)) return STATUS_FILE_IS_A_DIRECTORY;
+        if (SharingViolation({info.st_dev, info.st_ino}, access, share)) return STATUS_SHARING_VIOLATION;
+        fd = ::openat(rootFd, sim::Utf8(inside).c_str(), O_CLOEXEC | AccessFlags(access));
+    } else {
+        if (!MayCreateIn(IdOf(rootFd), false)) return STATUS_ACCESS_DENIED;
+        fd = ::openat(rootFd, sim::Utf8(inside).c_str(),
+                      O_CLOEXEC | O_CREAT | O_EXCL | O_NOFOLLOW | AccessFlags(access), 0644);
+        if (fd >= 0) RecordCreated(IdOf(fd), IdOf(rootFd), false);
+    }
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? STATUS_OBJECT_PATH_NOT_FOUND : STATUS_ACCESS_DENIED;
+    struct stat opened {};
+    ::fstat(fd, &opened);
+    const std::uintptr_t value = NewHandleValue();
+    m.files[value] = FileHandle{fd, access, share, opened.st_dev, opened.st_ino, 0, host, named};
+    *file = reinterpret_cast<HANDLE>(value);
+    return STATUS_SUCCESS;
+}
+
+BOOL SetFileInformationByHandle(HANDLE file, const char16_t* newPath) {
+    DWORD error = 0;
+    if (Enter("SetFileInformationByHandle", HandleTarget(file), &error)) return Fail(error);
+    FileHandle* handle = FindFile(file);
+    if (handle == nullptr) return Fail(ERROR_INVALID_HANDLE);
+    if (!(handle->access & DELETE)) return Fail(ERROR_ACCESS_DENIED);
+    const ResolvedPath target = Resolve(newPath);
+    if (target.error != 0) return Fail(target.error);
+    if (target.isRoot || KindOf(target.host) != Kind::Missing || IsLink(target.host)) return Fail(ERROR_ALREADY_EXISTS);
+    if (KindOf(target.hostParent) != Kind::Folder) return Fail(ERROR_PATH_NOT_FOUND);
+    // The object the handle stands for, which another process may have renamed since.
+    if (IdOf(handle->host) != ObjectId{handle->device, handle->inode}) return Fail(ERROR_FILE_NOT_FOUND);
+    if (IdOf(target.hostParent).first != handle->device) return Fail(ERROR_NOT_SAME_DEVICE);
+    // A folder with something open inside it keeps its name.
+    for (const auto& [value, held] : M().files) {
+        if (held.host.starts_with(handle->host + "/")) return Fail(ERROR_ACCESS_DENIED);
+    }
+    if (::rename(handle->host.c_str(), target.host.c_str()) != 0) return Fail(ErrorFromErrno(errno));
+    FollowRename(handle->host, target.host);
+    return TRUE;
+}
+
+UINT GetSystemWindowsDirectoryW(char16_t* buffer, UINT size) {
+    DWORD error = 0;
+    if (Enter("GetSystemWindowsDirectoryW", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    const std::u16string& folder = M().windowsFolder;
+    if (buffer == nullptr || size <= folder.size()) return static_cast<UINT>(folder.size() + 1);
+    std::copy(folder.begin(), folder.end(), buffer);
+    buffer[folder.size()] = 0;
+    return static_cast<UINT>(folder.size());
 }
 
 }  // namespace platform

@@ -84,6 +84,16 @@ bool Enter(const char* name, const std::u16string& on, DWORD* error) {
     Machine& m = M();
     m.calls.emplace_back(name);
     m.trace.push_back(sim::TracedCall{name, on});
+    std::vector<std::function<void()>> actions;
+    for (auto hook = m.hooks.begin(); hook != m.hooks.end();) {
+        if (hook->on == on && (hook->name.empty() || hook->name == name) && --hook->remaining == 0) {
+            actions.push_back(std::move(hook->action));
+            hook = m.hooks.erase(hook);
+        } else {
+            ++hook;
+        }
+    }
+    for (const std::function<void()>& action : actions) action();
     bool due = false;
     for (Injection& injection : m.injections) {
         if (injection.name != name || (!injection.anyTarget && injection.on != on)) continue;
@@ -234,6 +244,10 @@ void FailCall(const std::string& name, DWORD error, int occurrence) {
 void FailCallOn(const std::string& name, const std::u16string& on, DWORD error, int occurrence) {
     if (occurrence < 1) occurrence = 1;
     M().injections.push_back(Injection{name, error, occurrence, false, on});
+}
+
+void BeforeCallOn(const std::string& name, const std::u16string& on, std::function<void()> action, int occurrence) {
+    M().hooks.push_back(Machine::Hook{name, on, occurrence < 1 ? 1 : occurrence, std::move(action)});
 }
 
 void SetProcessId(DWORD id) { M().processId = id; }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "platform/process.h"
 #include "platform/sim/sim.h"
 #include "platform/types.h"
@@ -63,6 +65,21 @@ inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_GEN_FAILURE = 31;
 inline constexpr DWORD STILL_ACTIVE = 259;
+inline constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+
+// What the native calls answer.
+inline constexpr platform::NTSTATUS STATUS_INVALID_HANDLE = static_cast<platform::NTSTATUS>(0xC0000008);
+inline constexpr platform::NTSTATUS STATUS_INVALID_PARAMETER = static_cast<platform::NTSTATUS>(0xC000000D);
+inline constexpr platform::NTSTATUS STATUS_ACCESS_DENIED = static_cast<platform::NTSTATUS>(0xC0000022);
+inline constexpr platform::NTSTATUS STATUS_OBJECT_NAME_INVALID = static_cast<platform::NTSTATUS>(0xC0000033);
+inline constexpr platform::NTSTATUS STATUS_OBJECT_NAME_NOT_FOUND = static_cast<platform::NTSTATUS>(0xC0000034);
+inline constexpr platform::NTSTATUS STATUS_OBJECT_PATH_NOT_FOUND = static_cast<platform::NTSTATUS>(0xC000003A);
+inline constexpr platform::NTSTATUS STATUS_SHARING_VIOLATION = static_cast<platform::NTSTATUS>(0xC0000043);
+inline constexpr platform::NTSTATUS STATUS_FILE_IS_A_DIRECTORY = static_cast<platform::NTSTATUS>(0xC00000BA);
+
+// Access rights the security model grants.
+inline constexpr DWORD FILE_ADD_FILE = 0x0002;
+inline constexpr DWORD FILE_ADD_SUBDIRECTORY = 0x0004;
 
 struct FileHandle {
     int fd = -1;
@@ -77,8 +94,37 @@ struct FileHandle {
 
 /// The open file or folder behind a handle; null for anything else.
 FileHandle* FindFile(platform::HANDLE handle);
-/// Whoever created the object at `hostPath` (a file or folder just made by the launcher).
-void RecordCreator(const std::string& hostPath);
+
+/// Who an access-control entry is for: a well-known group or one account.
+enum class Trustee : std::uint8_t { System, Administrators, Users, CreatorOwner, OneAccount };
+struct Ace {
+    Trustee trustee = Trustee::Users;
+    Account account = Account::User;  ///< for Trustee::OneAccount
+    DWORD mask = 0;
+    bool objectInherit = false, containerInherit = false, inheritOnly = false;
+};
+/// A DACL of allow entries, as far as the simulation models one. An object without one allows
+/// everything to everyone (what the tests' own files and folders get).
+struct Dacl {
+    bool isProtected = false;
+    std::vector<Ace> aces;
+};
+using ObjectId = std::pair<dev_t, ino_t>;
+
+/// What ConvertStringSecurityDescriptorToSecurityDescriptorW made of `descriptor`: false for
+/// anything it did not hand out (or that was freed).
+bool ReadDescriptor(const void* descriptor, std::optional<Account>& owner, Dacl& dacl);
+/// Whether the launcher's token may create a file (or a folder) in the folder `parent`.
+bool MayCreateIn(const ObjectId& parent, bool folder);
+/// Whether the launcher's token may give new objects `owner`.
+bool MayAssignOwner(Account owner);
+/// Records who made the object `made` just now in the folder `parent`: the owner and DACL that
+/// `explicitOwner`/`explicitDacl` name, else the token's default owner and what the parent passes on.
+void RecordCreated(const ObjectId& made, const ObjectId& parent, bool folder,
+                   const std::optional<Account>& explicitOwner = std::nullopt, const Dacl* explicitDacl = nullptr);
+/// The identity of a real path (the link itself for a link), or of an open descriptor.
+ObjectId IdOf(const std::string& hostPath);
+ObjectId IdOf(int fd);
 
 struct ProcessHandle {
     ToolScript script;
@@ -160,10 +206,21 @@ struct Machine {
     DWORD writeError = 0;
     std::vector<DWORD> writeSizes;
     std::vector<DirectoryCall> directoryCalls;
-    std::map<std::pair<dev_t, ino_t>, Account> owners;
+    std::map<ObjectId, Account> owners;
+    std::map<ObjectId, Dacl> dacls;
     Account processAccount = Account::System;
+    bool processElevated = true;
     std::set<std::uintptr_t> tokens;
     int liveDescriptors = 0;
+    std::set<const void*> descriptors;  // handed out by the security calls, not yet freed
+    std::u16string windowsFolder = u"C:\\Windows";
+    struct Hook {
+        std::string name;  // empty: any call
+        std::u16string on;
+        int remaining;
+        std::function<void()> action;
+    };
+    std::vector<Hook> hooks;
 
     bool machine64 = true;
     std::map<std::u16string, RegistryKey> keys[2];  // by folded path, per View

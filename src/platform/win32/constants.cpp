@@ -31,7 +31,10 @@
     X(FILE_ATTRIBUTE_DIRECTORY) X(FILE_ATTRIBUTE_REPARSE_POINT) X(FILE_FLAG_OPEN_REPARSE_POINT)   \
     X(FILE_FLAG_BACKUP_SEMANTICS) X(FILE_FLAG_SEQUENTIAL_SCAN) X(FILE_READ_ATTRIBUTES) X(READ_CONTROL) X(SE_FILE_OBJECT)       \
     X(OWNER_SECURITY_INFORMATION) X(WinLocalSystemSid) X(WinBuiltinAdministratorsSid)             \
-    X(TOKEN_QUERY) X(TokenUser)                                                                   \
+    X(TOKEN_QUERY) X(TokenUser) X(TokenElevation)                                                 \
+    X(FILE_TRAVERSE) X(DELETE) X(FILE_OPEN) X(FILE_CREATE) X(FILE_NON_DIRECTORY_FILE)             \
+    X(FILE_OPEN_REPARSE_POINT) X(STATUS_SUCCESS) X(STATUS_OBJECT_NAME_COLLISION)                  \
+    X(SDDL_REVISION_1) X(ERROR_INVALID_OWNER)                                                     \
     X(PROV_RSA_AES) X(CRYPT_VERIFYCONTEXT) X(CALG_SHA_256) X(HP_HASHVAL)                          \
     X(EVENTLOG_ERROR_TYPE) X(EVENTLOG_INFORMATION_TYPE)
 
@@ -41,11 +44,17 @@ PLATFORM_CONSTANTS(COPY)
 #undef COPY
 }  // namespace
 
+// The NTSTATUS values come from <ntstatus.h>, which <windows.h> must then leave to it.
+#define WIN32_NO_STATUS
 #include <windows.h>
+#undef WIN32_NO_STATUS
+#include <ntstatus.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <aclapi.h>
+#include <sddl.h>
 #include <wincrypt.h>
+#include <winternl.h>
 
 // `name` alone is expanded to Windows' macro; next to ## it stays the platform's copy.
 #define SAME_VALUE(name) static_assert(ours_##name == (name), #name " differs from Windows");

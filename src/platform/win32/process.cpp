@@ -33,6 +33,8 @@ SAME_FIELD(hProcess, hProcess);
 static_assert(sizeof(platform::TOKEN_USER) == sizeof(::TOKEN_USER));
 static_assert(offsetof(platform::TOKEN_USER, User.Sid) == offsetof(::TOKEN_USER, User.Sid));
 static_assert(offsetof(platform::TOKEN_USER, User.Attributes) == offsetof(::TOKEN_USER, User.Attributes));
+static_assert(sizeof(platform::TOKEN_ELEVATION) == sizeof(::TOKEN_ELEVATION));
+static_assert(offsetof(platform::TOKEN_ELEVATION, TokenIsElevated) == offsetof(::TOKEN_ELEVATION, TokenIsElevated));
 #undef SAME_FIELD
 
 namespace platform {
