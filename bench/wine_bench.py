@@ -23,7 +23,8 @@ import sys
 import time
 from pathlib import Path
 
-from testkit.facts import ROOT
+from testkit.source_tree import ROOT
+from testkit.stand_in import NO_VERSION, stand_in_program, stand_in_records
 from testkit.wine_prefix import UNINSTALL_KEY, RegistryValue, WinePrefix, parse_timed_run
 
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
@@ -42,17 +43,17 @@ class Bench:
         tools = build_dir / "tests" / "tools"
         self.timer = tools / "timed_runner.exe"
         needed = {"launcher": build_dir / "Orvane.Launcher.exe", "bare start": tools / "bare_start.exe",
-                  "tool": tools / "stand_in_tool.exe", "timer": self.timer}
+                  "tool": stand_in_program(tools, NO_VERSION), "timer": self.timer}
         missing = [str(path) for path in needed.values() if not path.exists()]
         if missing:
             raise SystemExit(f"wine bench: not built: {', '.join(missing)}")
 
         prefix.map_drive("d", prefix.root / "drive_d")
-        prefix.set_machine_values(UNINSTALL_KEY, {"InstallLocation": RegistryValue.string(INSTALL_DIR + "\\")})
+        prefix.set_machine_keys({UNINSTALL_KEY: {"InstallLocation": RegistryValue.string(INSTALL_DIR + "\\")}})
         tool = prefix.host_path(TOOL)
         tool.parent.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(needed["tool"], tool)
-        self.record = tool.parent / "stand_in_record.txt"
+        self.installer = tool.parent
         deploy = prefix.host_path(DEPLOY_DIR)
         deploy.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(needed["launcher"], deploy / "Orvane.Launcher.exe")
@@ -80,13 +81,11 @@ class Bench:
 
     def check_tool_runs(self, expected_runs):
         """Every run, of either program, started the tool with the same command line and folder."""
-        text = self.record.read_bytes().decode("utf-8", "replace") if self.record.exists() else ""
-        lines = [line for line in text.split("\n") if line.startswith(("command_line=", "current_directory="))]
-        expected = [f'command_line="{TOOL}" {PARAMETERS}', f"current_directory={DEPLOY_DIR}"] * expected_runs
-        if lines != expected:
-            different = sorted(set(lines) - set(expected[:2]))
-            raise RuntimeError(f"the tool ran {len(lines) // 2} times, expected {expected_runs}; "
-                               f"differing records: {different[:4]!r}")
+        runs = [(run.get("command_line"), run.get("current_directory")) for run in stand_in_records(self.installer)]
+        expected = (f'"{TOOL}" {PARAMETERS}', DEPLOY_DIR)
+        if runs != [expected] * expected_runs:
+            raise RuntimeError(f"the tool ran {len(runs)} times, expected {expected_runs}; differing records: "
+                               f"{sorted(set(runs) - {expected})[:2]!r}")
 
 
 def milliseconds(seconds):

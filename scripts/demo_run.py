@@ -15,7 +15,8 @@ import shutil
 import sys
 
 from scripts.exit_codes import rows, signed
-from testkit.facts import ROOT
+from testkit.source_tree import ROOT
+from testkit.stand_in import stand_in_program, stand_in_records
 from testkit.wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, RECORD_KEY, RECORD_TREE, RECORD_TREE_32,
                                  UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
                                  reported_events, runner_exit_code)
@@ -32,7 +33,7 @@ def meaning(code, log_text):
     from_tool = code != 0 and re.search(r"kestrun\.exe returned -?\d+\r?\n?$", log_text) is not None
     meanings = {number: text for number, _, origin, _, text, _ in rows()
                 if number is None or (origin == "tool") == from_tool}
-    return meanings.get(code, meanings[None])
+    return meanings.get(code, meanings[None]).replace("`", "")
 
 
 EVENT_TYPES = {0: "success", 1: "error", 2: "warning", 4: "information"}
@@ -97,8 +98,8 @@ def main():
     tools = ROOT / "build" / "win64" / "tests" / "tools"
     launcher = ROOT / "build" / ("win64" if args.x64 else "win32") / "Orvane.Launcher.exe"
     runner = tools / "exit_code_runner.exe"
-    variant = "stand_in_tool_6_0_2_999.exe" if args.legacy else "stand_in_tool_7_0_1_0.exe"
-    for needed in (launcher, runner, tools / variant):
+    version = "6.0.2.999" if args.legacy else "7.0.1.0"
+    for needed in (launcher, runner, stand_in_program(tools, version)):
         if not needed.exists():
             print(f"missing {needed}: build the presets first", file=sys.stderr)
             return 1
@@ -120,7 +121,7 @@ def main():
             }, UNINSTALL_KEY_32: decoy})
         tool = prefix.host_path(TOOL)
         tool.parent.mkdir(parents=True)
-        shutil.copyfile(tools / variant, tool)
+        shutil.copyfile(stand_in_program(tools, version), tool)
         (tool.parent / "exit_code.txt").write_text(args.tool_exit_code)
 
         deploy = prefix.host_path(DEPLOY)
@@ -143,7 +144,7 @@ def main():
             print(f"                InstallLocation = {INSTALL_LOCATION}")
         print(f"Decoy:          HKLM\\{UNINSTALL_KEY_32}")
         print(f"                InstallLocation = {DECOY_LOCATION}  (must be ignored)")
-        print(f"Patch tool:     {TOOL}  (stand-in, file version {variant[14:-4].replace('_', '.')}, "
+        print(f"Patch tool:     {TOOL}  (stand-in, file version {version}, "
               f"exits with {args.tool_exit_code})")
         print(f"Deploy folder:  {DEPLOY}  (Orvane.Launcher.exe, {', '.join(patch_files)})")
         print(f"\nRunning {LAUNCHER} ...", flush=True)
@@ -179,14 +180,12 @@ def main():
             print("Log file:       none written")
         print(f"Registry view:  {view}")
 
-        record_file = tool.parent / "stand_in_record.txt"
-        if record_file.exists():
-            record = dict(line.split("=", 1) for line in record_file.read_text(encoding="utf-8").splitlines()
-                          if "=" in line)
+        records = stand_in_records(tool.parent)
+        for record in records:
             print("The patch tool received:")
             print(f"  command line:   {record.get('command_line', '')}")
             print(f"  working folder: {record.get('current_directory', '')}")
-        else:
+        if not records:
             print("The patch tool was not started.")
         show_record(prefix)
         show_events(run.stderr)

@@ -1,9 +1,30 @@
-"""The source tree as git sees it, copied: for the builds that must not touch the work tree's build/ or dist/."""
+"""The source tree as the tests, the benchmarks and the demo see it: facts they share with the product, each read from
+the one place it is written (its string constants from src/, its version from CMakeLists.txt), and a copy of the
+tree for the builds that must not touch the work tree's build/ or dist/."""
 
+import re
 import shutil
 import subprocess
+from pathlib import Path
 
-from testkit.facts import ROOT
+ROOT = Path(__file__).resolve().parents[1]
+
+
+def source_string(name):
+    """The text of the product's string constant `name` (one or more u"..." literals in a row) in src/."""
+    pattern = re.compile(r"\b" + name + r'\s*=\s*((?:u"(?:[^"\\]|\\.)*"\s*)+);')
+    for path in sorted((ROOT / "src").rglob("*.[ch]*")):
+        match = pattern.search(path.read_text(encoding="utf-8"))
+        if match:
+            literals = re.findall(r'u"((?:[^"\\]|\\.)*)"', match.group(1))
+            return "".join(re.sub(r"\\(.)", r"\1", literal) for literal in literals)
+    raise LookupError(f"no string constant {name} in src/")
+
+
+def launcher_version():
+    """The product's version, a.b.c.d, as project() in CMakeLists.txt gives it to the build."""
+    text = (ROOT / "CMakeLists.txt").read_text(encoding="utf-8")
+    return re.search(r"^project\(\S+ VERSION ([0-9.]+)", text, re.MULTILINE).group(1)
 
 
 def copy_source_tree(destination):

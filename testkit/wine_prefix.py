@@ -6,6 +6,7 @@ processes (the Wine it was booted with, the registry keys it wrote, the paths a 
 The wineserver is kept alive between runs, which makes each program start take a tenth of a second.
 """
 
+import collections
 import json
 import os
 import re
@@ -17,7 +18,7 @@ import tempfile
 import time
 from pathlib import Path, PureWindowsPath
 
-from testkit.facts import ROOT, source_string
+from testkit.source_tree import ROOT, source_string
 
 UNINSTALL_KEY = source_string("UNINSTALL_KEY")
 # The same key as a 32-bit process sees it unless it asks for the 64-bit view.
@@ -119,19 +120,8 @@ REG_EXPAND_SZ = 2
 REG_DWORD = 4
 
 
-def find_wine_loader():
-    """The 64-bit loader shipped by Debian's wine64 package (this kernel runs no 32-bit Wine)."""
-    try:
-        listing = subprocess.run(["dpkg", "-L", "wine64"], capture_output=True, text=True, check=True).stdout
-    except (OSError, subprocess.CalledProcessError):
-        listing = ""
-    for line in listing.splitlines():
-        if line.endswith("/wine64") and os.path.isfile(line) and os.access(line, os.X_OK):
-            return line
-    found = shutil.which("wine64")
-    if found:
-        return found
-    raise RuntimeError("no wine64 loader found (install the wine64 package)")
+# Where Debian's wine64 package puts the 64-bit loader and its wineserver (this kernel runs no 32-bit Wine).
+SYSTEM_WINE = Path("/usr/lib/wine")
 
 
 def wine_string_bytes(text, terminated=True):
@@ -173,13 +163,7 @@ class RegistryValue:
         return f"type {self.type}: {self.data.hex(',')}"
 
 
-class WineRun:
-    def __init__(self, returncode, stdout, stderr, timed_out, seconds):
-        self.returncode = returncode
-        self.stdout = stdout
-        self.stderr = stderr
-        self.timed_out = timed_out
-        self.seconds = seconds
+WineRun = collections.namedtuple("WineRun", "returncode stdout stderr timed_out")
 
 
 class WinePrefix:
@@ -187,14 +171,9 @@ class WinePrefix:
     programs natively and 32-bit ones under the emulator); None: the system's wine64, 64-bit programs only."""
 
     def __init__(self, root=None, keep=False, wine_tree=None):
-        if wine_tree:
-            wine_tree = Path(wine_tree).resolve()
-            self.loader = str(Path(wine_tree) / "lib" / "wine" / "wine64")
-            self.wineserver = str(Path(wine_tree) / "lib" / "wine" / "wineserver")
-        else:
-            self.loader = find_wine_loader()
-            self.wineserver = str(Path(self.loader).with_name("wineserver"))
-        self.wine_tree = Path(wine_tree) if wine_tree else None
+        self.wine_tree = Path(wine_tree).resolve() if wine_tree else None
+        wine = self.wine_tree / "lib" / "wine" if wine_tree else SYSTEM_WINE
+        self.loader, self.wineserver = str(wine / "wine64"), str(wine / "wineserver")
         self.root = Path(root) if root else Path(tempfile.mkdtemp(prefix="orvane-wine-"))
         self.keep = keep
         # Kept in STATE_FILE for the next process: the HKLM subkeys last written (lower case) with their values, to
@@ -270,19 +249,12 @@ class WinePrefix:
         if not self.keep:
             shutil.rmtree(self.root, ignore_errors=True)
 
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
     # ---- paths --------------------------------------------------------------------------------------------
 
-    def scratch(self, path):
-        """Notes a path placed for one run, which clear_scratch() removes before the next."""
-        if str(path) not in self.state["scratch"]:
-            self.state["scratch"].append(str(path))
-            self.save_state()
+    def scratch(self, *paths):
+        """Notes paths placed for one run, which clear_scratch() removes before the next."""
+        self.state["scratch"] += [str(path) for path in paths if str(path) not in self.state["scratch"]]
+        self.save_state()
 
     def clear_scratch(self):
         for path in map(Path, self.state["scratch"]):
@@ -324,7 +296,6 @@ class WinePrefix:
         Output goes to files, not pipes: the services that Wine starts on demand inherit the first
         program's handles and would keep a pipe open long after the program ended.
         """
-        started = time.monotonic()
         if self.state["cleared"]:
             self.state["cleared"] = []  # the program may write them
             self.save_state()
@@ -349,7 +320,7 @@ class WinePrefix:
             err.seek(0)
             stdout = out.read().decode("utf-8", "replace")
             stderr = err.read().decode("utf-8", "replace")
-        return WineRun(process.returncode, stdout, stderr, timed_out, time.monotonic() - started)
+        return WineRun(process.returncode, stdout, stderr, timed_out)
 
     def dll_override_env(self, extra):
         """The `env` for run_raw that adds `extra` (such as "version=n,b") to the prefix's DLL overrides."""
@@ -357,12 +328,9 @@ class WinePrefix:
 
     # ---- registry -----------------------------------------------------------------------------------------
 
-    def set_machine_values(self, subkey, values):
-        """Replaces HKLM\\`subkey` with exactly `values` ({name: RegistryValue}); None removes it."""
-        self.set_machine_keys({subkey: values})
-
     def set_machine_keys(self, keys, clear=()):
-        """Replaces each HKLM\\subkey of `keys` ({subkey: values or None}) as set_machine_values does.
+        """Replaces each HKLM\\subkey of `keys` with exactly its values ({subkey: {name: RegistryValue} or None, which
+        removes it}).
 
         The registry editor would add a terminator to string data, so the keys are written into the server's
         own registry file while the server is stopped (once for all of them); that file keeps every byte as
@@ -381,17 +349,17 @@ class WinePrefix:
             return
         self.stop_server()
         registry_file = self.root / "system.reg"
-        text = registry_file.read_text(encoding="utf-8")
-        for tree in clear:
-            text = _remove_key_tree(text, tree)
+        lowered = {subkey.lower() for subkey in changed}
+        text = _remove_keys(registry_file.read_text(encoding="utf-8"),
+                            lambda key: key.lower() in lowered or any(in_key_tree(key, tree) for tree in clear))
         for subkey in changed:
-            header = "[" + subkey.replace("\\", "\\\\") + "]"
-            text = _remove_key_section(text, header)
             if keys[subkey] is not None:
-                lines = [f"{header} {int(time.time())}"]
+                escaped = subkey.replace("\\", "\\\\")
+                lines = [f"[{escaped}] {int(time.time())}"]
                 for name, value in keys[subkey].items():
                     data = ",".join(f"{byte:02x}" for byte in value.data)
-                    lines.append(f'"{_escape_reg_name(name)}"=hex({value.type:x}):{data}')
+                    quoted = name.replace("\\", "\\\\").replace('"', '\\"')
+                    lines.append(f'"{quoted}"=hex({value.type:x}):{data}')
                 text = text.rstrip("\n") + "\n\n" + "\n".join(lines) + "\n"
         registry_file.write_text(text, encoding="utf-8")
         self.start_server()
@@ -414,10 +382,8 @@ class WinePrefix:
         try:
             text = registry_file.read_text(encoding="utf-8")
             if clear:
-                cleared = text
-                for tree in trees:
-                    cleared = _remove_key_tree(cleared, tree)
-                registry_file.write_text(cleared, encoding="utf-8")
+                registry_file.write_text(_remove_keys(text, lambda key: any(in_key_tree(key, tree) for tree in trees)),
+                                         encoding="utf-8")
                 self.state["written"] = {subkey: values for subkey, values in self.state["written"].items()
                                          if not any(in_key_tree(subkey, tree) for tree in trees)}
                 self.state["cleared"] = [tree.lower() for tree in trees]
@@ -526,34 +492,15 @@ def in_key_tree(subkey, tree):
     return subkey == tree or subkey.startswith(tree + "\\")
 
 
-def _remove_key_tree(text, tree):
-    """Removes a key's section and those of every key under it from a Wine registry file."""
+def _remove_keys(text, removed):
+    """Removes from a Wine registry file the section (its header line up to the next key's) of every key whose name
+    `removed` holds true for."""
     out = []
     skipping = False
     for line in text.split("\n"):
         header = _KEY_HEADER.match(line)
         if header:
-            skipping = in_key_tree(_unescape_text(header.group(1)), tree)
-        if not skipping:
-            out.append(line)
-    return "\n".join(out)
-
-
-def _escape_reg_name(name):
-    return name.replace("\\", "\\\\").replace('"', '\\"')
-
-
-def _remove_key_section(text, header):
-    """Removes one key's section (its header line up to the next key or the end) from a Wine registry file.
-
-    Key names compare without case, as the registry does; the server writes the case it first saw.
-    """
-    lines = text.split("\n")
-    out = []
-    skipping = False
-    for line in lines:
-        if line.startswith("["):
-            skipping = line.split("]", 1)[0].lower() + "]" == header.lower()
+            skipping = removed(_unescape_text(header.group(1)))
         if not skipping:
             out.append(line)
     return "\n".join(out)
@@ -568,10 +515,8 @@ def main():
         earlier.keep = False
         earlier.close()
     if command == "boot":
-        started = time.monotonic()
         prefix = WinePrefix.open(root, wow64="--wow64" in sys.argv[3:])
-        print(f"wine prefix booted in {time.monotonic() - started:.1f} s: {prefix.root}"
-              + (f" (with {prefix.wine_tree})" if prefix.wine_tree else ""))
+        print(f"wine prefix booted in {prefix.root}" + (f" with {prefix.wine_tree}" if prefix.wine_tree else ""))
 
 
 if __name__ == "__main__":

@@ -21,14 +21,14 @@ import hashlib
 import os
 import re
 import shutil
-import struct
 import threading
 import time
 from pathlib import Path
 from typing import Callable, Optional
 
 from scripts.exit_codes import SUCCESS_TYPES, rows, signed
-from testkit.facts import launcher_version
+from testkit.source_tree import launcher_version
+from testkit.stand_in import NO_VERSION, stand_in_program, stand_in_records
 from testkit.wine_prefix import (EVENT_DEBUG_CHANNELS, EVENT_SOURCE_KEY, EVENTLOG_ERROR_TYPE,
                                  EVENTLOG_INFORMATION_TYPE, RECORD_KEY, RECORD_TREE, RECORD_TREE_32, REG_EXPAND_SZ,
                                  REG_SZ, UNINSTALL_KEY, UNINSTALL_KEY_32, RegistryValue, WinePrefix, in_key_tree,
@@ -48,47 +48,10 @@ RUN_TIMEOUT_S = 90
 # Each build's launcher, and the build of its helpers (the runners and stand-in tools, which run natively).
 BUILDS = {"win64": ("win64", "win64"), "win32": ("win32", "win64")}
 
-# Tool variants: a version text picks the stand-in built with that file version; these pick the others.
-NO_VERSION = "no-version"
-SHORT_RECORD = "short-record"  # a version resource whose fixed record is missing (value length 0)
-TEXT_FILE = "text-file"  # a text file named kestrun.exe: it exists but cannot be started
+# Tool variants beside the stand-in's (testkit.stand_in): a text file named kestrun.exe, which exists but cannot be
+# started, and no file at all.
+TEXT_FILE = "text-file"
 MISSING = "missing"
-
-
-# ---- the messages, as the launcher writes them -------------------------------------------------------------
-
-def msg_found(folder):
-    return f"[INFO] installation path found: {folder}"
-
-
-def msg_not_found(path):
-    return f"[ERROR] {path} not found!"
-
-
-def msg_will_run(tool, parameters):
-    return f"[INFO] will run {tool} with parameters :\n\t {parameters}"
-
-
-MSG_NO_INSTALL = "[ERROR] installation path not found!"
-MSG_NO_VERSION_DEFAULT = "[ERROR] Could not read kestrun.exe fileversion, defaulting to new encryption method!"
-MSG_COULD_NOT_RUN = "[ERROR] kestrun.exe could not be run!"
-MSG_SUCCESS = "[INFO] kestrun.exe returned with ERROR_SUCCESS."
-ERROR_INVALID_DATA = 13
-ERROR_RESOURCE_DATA_NOT_FOUND = 1812
-ERROR_SHARING_VIOLATION = 32
-STATUS_STACK_BUFFER_OVERRUN = 0xC0000409
-
-
-def msg_version_size_failed(error):
-    return f"[ERROR] GetFileVersionInfoSize failed! GetLastError: {error}"
-
-
-def msg_version_query_failed(error):
-    return f"[ERROR] VerQueryValue failed! GetLastError: {error}"
-
-
-def msg_tool_returned(tool, code):
-    return f"[ERROR] {tool} returned {signed(code)}"
 
 
 def log_bytes(lines, seed=None):
@@ -98,23 +61,6 @@ def log_bytes(lines, seed=None):
     if seed and seed.startswith(b"\xff\xfe"):
         return seed + text.encode("utf-16-le", "surrogatepass")
     return (seed or BOM) + text.encode("utf-8", "surrogatepass")
-
-
-PE_I386 = 0x14C
-
-
-def pe_machine(path):
-    """The machine field of a PE file's header (0x14C for i686, 0x8664 for x86_64)."""
-    data = Path(path).read_bytes()[:4096]
-    offset = struct.unpack_from("<I", data, 0x3C)[0]
-    return struct.unpack_from("<H", data, offset + 4)[0]
-
-
-def patch_parameters(patch_path, script_folder=None):
-    parameters = f' /encfile "{patch_path}"'
-    if script_folder is not None:
-        parameters += f' /var scriptdir "{script_folder}"'
-    return parameters
 
 
 def join_windows(folder, name):
@@ -326,10 +272,8 @@ class Probe:
 @dataclasses.dataclass
 class Outcome:
     prefix: WinePrefix
-    exit_code: Optional[int]
     log_files: list
     records: list
-    run_output: str
     run_errors: str = ""
 
 
@@ -339,37 +283,23 @@ class Suite:
 
     def __init__(self, prefix, build_dir, helper_build_dir=None, launcher=None):
         self.prefix = prefix
-        self.build_dir = build_dir
         self.tools_dir = build_dir / "tests" / "tools"  # programs of the launcher's bitness
         self.helper_tools_dir = (helper_build_dir or build_dir) / "tests" / "tools"
         self.launcher = launcher or build_dir / LAUNCHER_NAME
-        self.emulated = prefix.wine_tree is not None and pe_machine(self.launcher) == PE_I386
+        self.emulated = prefix.wine_tree is not None  # the 32-bit launcher's build, whose probes are i686 too
         self.runner = self.helper_tools_dir / "exit_code_runner.exe"
         self.planted_dll = self.tools_dir / "planted" / "version.dll"
         prefix.map_drive("d", prefix.root / "drive_d")
         prefix.map_drive("e", prefix.root / "drive_e")
         self.notes = []  # figures a scenario reports beside its result
 
-    def tool_binary(self, variant):
-        if variant == NO_VERSION:
-            return self.helper_tools_dir / "stand_in_tool.exe"
-        if variant == SHORT_RECORD:
-            return self.helper_tools_dir / "stand_in_tool_short_record.exe"
-        return self.helper_tools_dir / ("stand_in_tool_" + variant.replace(".", "_") + ".exe")
-
     def reset(self):
         """Removes what the last scenario left, in this process or another: its folders, the log folders and any
         moved aside, the drives' contents."""
-        program_data = self.prefix.host_path("C:\\ProgramData")
-        set_aside = [p for p in program_data.iterdir() if p.name.startswith(ASIDE_PREFIX)] if program_data.is_dir() \
-            else []
-        for path in [log_folder_host_path(self.prefix, folder) for folder in (LOG_FOLDER, FALLBACK_FOLDER)] + set_aside:
-            self.prefix.scratch(path)
+        self.prefix.scratch(*(log_folder_host_path(self.prefix, folder) for folder in (LOG_FOLDER, FALLBACK_FOLDER)),
+                            *self.prefix.host_path("C:\\ProgramData").glob(ASIDE_PREFIX + "*"),
+                            *(child for drive in "de" for child in self.prefix.drive_root(drive).iterdir()))
         self.prefix.clear_scratch()
-        for drive in ("d", "e"):
-            root = self.prefix.drive_root(drive)
-            for child in root.iterdir():
-                shutil.rmtree(child) if child.is_dir() else child.unlink()
 
     def lay_out(self, scenario):
         self.prefix.scratch(self.prefix.host_path(scenario.install_dir))
@@ -378,7 +308,7 @@ class Suite:
         if scenario.tool == TEXT_FILE:
             tool.write_text("this is not a program\r\n")
         elif scenario.tool != MISSING:
-            shutil.copyfile(self.tool_binary(scenario.tool), tool)
+            shutil.copyfile(stand_in_program(self.helper_tools_dir, scenario.tool), tool)
         for name, content in scenario.tool_controls.items():
             (tool.parent / name).write_text(content)
         if scenario.expect_record:
@@ -436,7 +366,8 @@ class Suite:
         # Seeded files the launcher left alone are no log of this run.
         logs = [log for log in self.read_logs(scenario.log_folder)
                 if log not in seeds or log.read_bytes() != seeds[log]]
-        outcome = Outcome(self.prefix, exit_code, logs, self.read_records(scenario), run.stdout, run.stderr)
+        records = stand_in_records(self.prefix.host_path(scenario.tool_path).parent)
+        outcome = Outcome(self.prefix, logs, records, run.stderr)
 
         problems = []
         if run.timed_out:
@@ -501,27 +432,6 @@ class Suite:
         if not folder.is_dir():
             return []
         return sorted(folder.iterdir())
-
-    def read_records(self, scenario):
-        """The stand-in's records: one dict per run, multi-valued keys (probe, record) as lists."""
-        record_file = self.prefix.host_path(join_windows(scenario.install_dir, "installer\\stand_in_record.txt"))
-        if not record_file.exists():
-            return []
-        records = []
-        current = None
-        for line in record_file.read_bytes().decode("utf-8", "surrogatepass").split("\n"):
-            if line == "begin":
-                current = {}
-            elif line == "end" and current is not None:
-                records.append(current)
-                current = None
-            elif current is not None and "=" in line:
-                key, value = line.split("=", 1)
-                if key in ("probe", "record"):
-                    current.setdefault(key, []).append(line)
-                else:
-                    current[key] = value
-        return records
 
     @staticmethod
     def check_log(scenario, outcome, before, after):
@@ -593,7 +503,7 @@ def harness_checks(suite):
     """Proves the pieces the scenarios stand on: exact registry bytes, the runner, the stand-in's record."""
     prefix = suite.prefix
     problems = []
-    for path in (suite.runner, suite.tool_binary(NO_VERSION), suite.planted_dll):
+    for path in (suite.runner, stand_in_program(suite.helper_tools_dir, NO_VERSION), suite.planted_dll):
         if not path.exists():
             return [f"{path} is not built"]
 
@@ -602,7 +512,7 @@ def harness_checks(suite):
     # form the server saves: hex for the raw value, an escaped text, a number.
     values = {"InstallLocation": raw, "Text": RegistryValue.string('C:\\a "b" \u00e9\U0001d11e\r\n'),
               "Number": RegistryValue.dword(0xC0000005)}
-    prefix.set_machine_values(UNINSTALL_KEY, values)
+    prefix.set_machine_keys({UNINSTALL_KEY: values})
     read = {subkey.lower(): found for subkey, found in prefix.read_machine_keys(UNINSTALL_KEY).items()}
     saved = (prefix.root / "system.reg").read_text(encoding="utf-8")
     if '"InstallLocation"=hex(1):43,00,3a,00,5c\n' not in saved:
@@ -614,7 +524,7 @@ def harness_checks(suite):
     tool = prefix.host_path("C:\\harness\\kestrun.exe")
     prefix.scratch(tool.parent)
     tool.parent.mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(suite.tool_binary(NO_VERSION), tool)
+    shutil.copyfile(stand_in_program(suite.helper_tools_dir, NO_VERSION), tool)
     (tool.parent / "exit_code.txt").write_text("0xC0000005")
     run = prefix.run_raw([str(suite.runner), "C:\\harness\\kestrun.exe", "/a", "b c"], timeout=60)
     if "0xC0000005 3221225477 -1073741819" not in run.stdout:

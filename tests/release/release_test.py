@@ -19,8 +19,7 @@ from pathlib import Path
 
 import pefile
 
-from testkit.facts import ROOT
-from testkit.source_tree import copy_source_tree
+from testkit.source_tree import ROOT, copy_source_tree
 
 PROGRAM = "Orvane.Launcher.exe"
 # What Intune must get: Windows Installer's defaults, and each of the launcher's own codes as a failure.
@@ -192,8 +191,9 @@ def check_under_wine(work, certificates, password_file):
                 "-out", str(signed)])
     problems = [] if done.returncode == 0 else ["signing the x86_64 launcher failed: " + done.stdout + done.stderr]
     if not problems:
-        e2e = run([sys.executable, "-m", "pytest", "-q", "--launcher", str(signed),
-                   "tests/e2e/test_e2e.py::test_scenario[win64-typical_run_record]"], cwd=ROOT)
+        e2e = run([sys.executable, "-m", "pytest", "-q", "-k", "win64-typical_run_record",
+                   "--junitxml=build/test-logs/release-e2e.xml"], cwd=ROOT,
+                  env=dict(os.environ, ORVANE_E2E_LAUNCHER=str(signed)))
         if e2e.returncode != 0:
             problems.append(e2e.stdout[-1500:] + e2e.stderr[-500:])
     check("signed x86_64 launcher under Wine: the typical run's exit code, log and tool call", problems)
