@@ -2,9 +2,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "launcher/process_objects.h"
 #include "platform/sim/sim.h"
+#include "support/log_lines.h"
 
 namespace orvane::testing {
 
@@ -13,7 +15,6 @@ inline constexpr const char16_t* INSTALL_FOLDER = u"C:\\Program Files\\Product\\
 inline constexpr const char16_t* TOOL_PATH = u"C:\\Program Files\\Product\\installer\\kestrun.exe";
 inline constexpr const char16_t* LAUNCHER_PATH = u"D:\\deploy\\Orvane.Launcher.exe";
 inline constexpr const char16_t* LOG_PATH = u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-4242.txt";
-inline constexpr const char* BOM = "\xEF\xBB\xBF";
 
 /// The typical run: the product registered in the 64-bit view, its tool present, the launcher
 /// in D:\deploy beside patch.rkv, the tool exiting with 0.
@@ -33,7 +34,7 @@ using sim::Utf8;
 inline std::string LogBytes() { return sim::ReadFile(LOG_PATH); }
 
 /// The bytes a log made of these lines holds: the mark, then each line with CR LF.
-inline std::string LogOf(std::initializer_list<std::u16string> lines) {
+inline std::string LogOf(const std::vector<std::u16string>& lines) {
     std::string out = BOM;
     for (const std::u16string& line : lines) {
         std::string utf8 = Utf8(line);

@@ -1,0 +1,73 @@
+// The launcher's words, pinned: the one place a message's exact text is written out in the tests.
+// Every other test builds its expected lines from the constants.
+#include "launcher/messages.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/log_lines.h"
+#include "support/named_case.h"
+
+namespace orvane {
+namespace {
+
+struct MessageText {
+    const char* name;
+    const char16_t* message;
+    const char16_t* text;
+};
+ORVANE_PRINT_BY_NAME(MessageText)
+
+const MessageText MESSAGES[] = {
+    {"InstallPathNotFound", msg::INSTALL_PATH_NOT_FOUND, u"[ERROR] installation path not found!"},
+    {"InstallPathFound", msg::INSTALL_PATH_FOUND, u"[INFO] installation path found: %s"},
+    {"NotFound", msg::NOT_FOUND, u"[ERROR] %s not found!"},
+    {"VersionSizeFailed", msg::VERSION_SIZE_FAILED, u"[ERROR] GetFileVersionInfoSize failed! GetLastError: %d"},
+    {"MemoryAllocationFailed", msg::MEMORY_ALLOCATION_FAILED, u"[ERROR] Memory allocation failed! GetLastError: %d"},
+    {"VersionInfoFailed", msg::VERSION_INFO_FAILED, u"[ERROR] GetFileVersionInfo failed! GetLastError: %d"},
+    {"VersionQueryFailed", msg::VERSION_QUERY_FAILED, u"[ERROR] VerQueryValue failed! GetLastError: %d"},
+    {"VersionDefaulting", msg::VERSION_DEFAULTING,
+     u"[ERROR] Could not read kestrun.exe fileversion, defaulting to new encryption method!"},
+    {"WillRun", msg::WILL_RUN, u"[INFO] will run %s with parameters :\n\t %s"},
+    {"CouldNotRun", msg::COULD_NOT_RUN, u"[ERROR] kestrun.exe could not be run!"},
+    {"WaitReturned", msg::WAIT_RETURNED, u"[ERROR] WaitForSingleObject returned %d"},
+    {"ToolReturned", msg::TOOL_RETURNED, u"[ERROR] %s returned %d"},
+    {"ToolSucceeded", msg::TOOL_SUCCEEDED, u"[INFO] kestrun.exe returned with ERROR_SUCCESS."},
+    {"ExitCodeFailed", msg::EXIT_CODE_FAILED, u"[ERROR] GetExitCodeProcess failed! GetLastError: %d"},
+};
+
+class MessageTableTest : public ::testing::TestWithParam<MessageText> {};
+
+TEST_P(MessageTableTest, HoldsExactlyThisText) { EXPECT_EQ(std::u16string(GetParam().message), GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(Messages, MessageTableTest, ::testing::ValuesIn(MESSAGES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The tests' line builder against the pinned texts: what every other test's expectations rest on.
+struct LineCase {
+    const char* name;
+    std::u16string built;
+    std::u16string text;
+};
+ORVANE_PRINT_BY_NAME(LineCase)
+
+const LineCase LINE_CASES[] = {
+    {"NoArguments", testing::Line(msg::INSTALL_PATH_NOT_FOUND), u"[ERROR] installation path not found!"},
+    {"TwoTexts", testing::Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\""),
+     u"[INFO] will run t.exe with parameters :\n\t  /encfile \"p\""},
+    {"TextThenNumberShownSigned", testing::Line(msg::TOOL_RETURNED, u"C:\\P\\kestrun.exe", platform::DWORD{0xC0000005}),
+     u"[ERROR] C:\\P\\kestrun.exe returned -1073741819"},
+    {"AllOnes", testing::Line(msg::WAIT_RETURNED, platform::DWORD{0xFFFFFFFF}),
+     u"[ERROR] WaitForSingleObject returned -1"},
+};
+
+class LineBuilderTest : public ::testing::TestWithParam<LineCase> {};
+
+TEST_P(LineBuilderTest, SubstitutesInOrder) { EXPECT_EQ(GetParam().built, GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(Lines, LineBuilderTest, ::testing::ValuesIn(LINE_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace orvane
