@@ -6,7 +6,6 @@
 
 #include <string>
 
-#include "support/log_lines.h"
 #include "support/named_case.h"
 
 namespace orvane {
@@ -42,31 +41,6 @@ class MessageTableTest : public ::testing::TestWithParam<MessageText> {};
 TEST_P(MessageTableTest, HoldsExactlyThisText) { EXPECT_EQ(std::u16string(GetParam().message), GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(Messages, MessageTableTest, ::testing::ValuesIn(MESSAGES),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// The tests' line builder against the pinned texts: what every other test's expectations rest on.
-struct LineCase {
-    const char* name;
-    std::u16string built;
-    std::u16string text;
-};
-ORVANE_PRINT_BY_NAME(LineCase)
-
-const LineCase LINE_CASES[] = {
-    {"NoArguments", testing::Line(msg::INSTALL_PATH_NOT_FOUND), u"[ERROR] installation path not found!"},
-    {"TwoTexts", testing::Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\""),
-     u"[INFO] will run t.exe with parameters :\n\t  /encfile \"p\""},
-    {"TextThenNumberShownSigned", testing::Line(msg::TOOL_RETURNED, u"C:\\P\\kestrun.exe", platform::DWORD{0xC0000005}),
-     u"[ERROR] C:\\P\\kestrun.exe returned -1073741819"},
-    {"AllOnes", testing::Line(msg::WAIT_RETURNED, platform::DWORD{0xFFFFFFFF}),
-     u"[ERROR] WaitForSingleObject returned -1"},
-};
-
-class LineBuilderTest : public ::testing::TestWithParam<LineCase> {};
-
-TEST_P(LineBuilderTest, SubstitutesInOrder) { EXPECT_EQ(GetParam().built, GetParam().text); }
-
-INSTANTIATE_TEST_SUITE_P(Lines, LineBuilderTest, ::testing::ValuesIn(LINE_CASES),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

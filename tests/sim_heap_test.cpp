@@ -2,22 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform/crypto.h"
-#include "platform/eventlog.h"
-#include "platform/filesystem.h"
-#include "platform/owners.h"
-#include "platform/process.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
-#include "platform/sim/sim.h"
-#include "platform/version.h"
-#include "support/machine.h"
 #include "support/sim_fixture.h"
 
 namespace {

@@ -1,23 +1,10 @@
 // The simulated machine itself: clocks, reset, the fatal stop, the call trace and injected failures.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/crypto.h"
-#include "platform/eventlog.h"
-#include "platform/filesystem.h"
-#include "platform/owners.h"
-#include "platform/process.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
-#include "platform/sim/sim.h"
-#include "platform/version.h"
-#include "support/machine.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -53,7 +40,6 @@ TEST_F(SimMachineTest, DefaultClockIsTheDocumentedSecond) {
     EXPECT_EQ((ticks - 116444736000000000LL) / 10000000, 1600000000);
     EXPECT_EQ(GetCurrentProcessId(), 4242u);
 }
-
 
 TEST_F(SimMachineDeathTest, FatalStopAbortsNamingItsSite) {
     EXPECT_DEATH(FatalStop(FatalSite::ScanPastBlock), "sim: fatal stop: scan past the block");

@@ -1,23 +1,9 @@
 // The simulation's process calls: the module's name, the WOW64 answer, the tool's launch.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform/crypto.h"
-#include "platform/eventlog.h"
-#include "platform/filesystem.h"
-#include "platform/owners.h"
-#include "platform/process.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
-#include "platform/sim/sim.h"
-#include "platform/version.h"
-#include "support/machine.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -74,7 +60,6 @@ TEST_F(SimProcessTest, Wow64AnswerAsConfigured) {
     EXPECT_EQ(flag, 7);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
-
 
 TEST_F(SimProcessTest, StartedToolIsRecordedWaitedForAndClosed) {
     sim::ToolScript script;

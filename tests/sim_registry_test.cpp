@@ -1,23 +1,10 @@
 // The simulation's registry: views, raw values, writes and what a standard user may not do.
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "platform/crypto.h"
-#include "platform/eventlog.h"
-#include "platform/filesystem.h"
-#include "platform/owners.h"
-#include "platform/process.h"
-#include "platform/registry.h"
-#include "platform/shell.h"
-#include "platform/sim/sim.h"
-#include "platform/version.h"
-#include "support/machine.h"
 #include "support/sim_fixture.h"
 
 namespace {
@@ -28,7 +15,6 @@ using namespace orvane::testing;
 using SimRegistryTest = SimFixture;
 
 // ---- Registry ----------------------------------------------------------------------------
-
 
 std::u16string ReadString(HKEY key, const char16_t* name) {
     char16_t buffer[64] = {};

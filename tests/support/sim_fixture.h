@@ -1,12 +1,18 @@
-// The simulation's own tests: a fresh machine per test, and the shorthands they share.
+// The simulation's own tests: the platform it stands for, a fresh machine per test, and the
+// shorthands the tests share.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include "platform/crypto.h"
+#include "platform/eventlog.h"
 #include "platform/filesystem.h"
+#include "platform/owners.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "platform/sim/sim.h"
+#include "platform/version.h"
 #include "support/machine.h"
 
 namespace orvane::testing {
