@@ -211,8 +211,8 @@ const std::vector<std::u16string> CURRENT_FILE = {FOUND, WILL_RUN_CURRENT, msg::
 
 std::vector<CallRow> CallRows() {
     const auto versionFailure = [](const char16_t* format) {
-        return std::vector<std::u16string>{FOUND, Line(format, INJECTED), msg::VERSION_DEFAULTING,
-                                           WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
+        return std::vector<std::u16string>{FOUND, Line(format, INJECTED), msg::VERSION_DEFAULTING, WILL_RUN_CURRENT,
+                                           msg::TOOL_SUCCEEDED};
     };
     const auto ranThen = [](const std::u16string& last) {
         return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};

@@ -51,12 +51,18 @@ const MessageCase MESSAGE_CASES[] = {
      {u"D:\\Product\\"},
      Line(msg::INSTALL_PATH_FOUND, u"D:\\Product\\")},
     // The bytes of each character are the log stream's table; here only that the path arrives whole.
-    {"PathBeyondBmp", msg::NOT_FOUND, {u"C:\\\U0001F600\\kestrun.exe"}, Line(msg::NOT_FOUND, u"C:\\\U0001F600\\kestrun.exe")},
+    {"PathBeyondBmp",
+     msg::NOT_FOUND,
+     {u"C:\\\U0001F600\\kestrun.exe"},
+     Line(msg::NOT_FOUND, u"C:\\\U0001F600\\kestrun.exe")},
     {"PathWithUnpairedSurrogate",
      msg::NOT_FOUND,
      {u"C:\\\xD83D\\patch.rkv"},
      Line(msg::NOT_FOUND, u"C:\\\xFFFD\\patch.rkv")},
-    {"TwoLinesWithTab", msg::WILL_RUN, {u"t.exe", u" /encfile \"p\""}, Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\"")},
+    {"TwoLinesWithTab",
+     msg::WILL_RUN,
+     {u"t.exe", u" /encfile \"p\""},
+     Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\"")},
 };
 
 class LogMessageTest : public LogWriteTest, public ::testing::WithParamInterface<MessageCase> {};

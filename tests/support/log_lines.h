@@ -18,7 +18,7 @@ inline const std::string BOM = "\xEF\xBB\xBF";
 /// One argument of an expected line: text as it is, a number as the log shows a DWORD (signed).
 class LineArg {
 public:
-    LineArg(const char16_t* text) : text(text) {}          // NOLINT(google-explicit-constructor)
+    LineArg(const char16_t* text) : text(text) {}            // NOLINT(google-explicit-constructor)
     LineArg(std::u16string text) : text(std::move(text)) {}  // NOLINT(google-explicit-constructor)
     LineArg(platform::DWORD number) {                        // NOLINT(google-explicit-constructor)
         const std::string digits = std::to_string(static_cast<std::int32_t>(number));
