@@ -8,12 +8,15 @@
 
 #include "fuzz_support.h"
 #include "log/log_stream.h"
+#include "log/log_target.h"
+#include "platform/owners.h"
 #include "platform/sim/sim.h"
 
 namespace {
 
 using fuzz::Check;
 
+constexpr const char16_t* FOLDER = u"C:\\logs";
 constexpr const char16_t* PATH = u"C:\\logs\\run.txt";
 constexpr const char16_t* UNREADABLE_PATH = u"C:\\logs\\unreadable.txt";
 constexpr int RUNS_PER_MACHINE = 2048;  // the simulation's records grow with every call
@@ -22,9 +25,10 @@ enum class Start { Missing, Empty, Utf8Mark, Utf16Mark, Utf16BigEndianMark, Othe
 
 // The file's first bytes decide: nothing there (or no file) gets the UTF-8 mark; EF BB BF
 // stays UTF-8; FF FE is UTF-16LE; FE FF is refused; anything else is UTF-8 without a mark.
-// A file whose start cannot be read counts as "anything else".
+// A file whose start cannot be read counts as "anything else"; a new file is the stream's own
+// and gets the mark, readable or not.
 Start Classify(bool exists, bool readable, const std::string& bytes) {
-    if (!exists) return readable ? Start::Missing : Start::Other;
+    if (!exists) return Start::Missing;
     if (!readable) return Start::Other;
     if (bytes.empty()) return Start::Empty;
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) return Start::Utf8Mark;
@@ -95,7 +99,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const Start start = Classify(exists, readable, initial);
     auto* stream = new orvane::LogStream;  // 4 KiB of buffer: not on the fuzzer's stack
-    const bool opened = stream->Open(path.c_str());
+    // The stream opens its file inside a folder the caller checked and holds, by name alone.
+    const platform::ScopedFile folder(
+        platform::CreateFileW(FOLDER, platform::FILE_TRAVERSE | platform::FILE_READ_ATTRIBUTES,
+                              platform::FILE_SHARE_READ | platform::FILE_SHARE_WRITE | platform::FILE_SHARE_DELETE,
+                              platform::OPEN_EXISTING, platform::FILE_FLAG_BACKUP_SEMANTICS));
+    const bool opened = stream->Open(folder.Get(), path.c_str() + std::char_traits<char16_t>::length(FOLDER) + 1,
+                                     orvane::OwnerRule::AdministrativeOrLauncher);
     if (start == Start::Utf16BigEndianMark) {
         Check(!opened, "a UTF-16 big-endian file is refused");
         Check(sim::ReadFile(path) == initial, "a refused file is left alone");

@@ -28,16 +28,16 @@
 namespace orvane {
 namespace {
 
+using testing::Line;
 using testing::LogOf;
 using testing::TOOL_PATH;
+using testing::UNINSTALL_KEY;
 
 const std::u16string TOOL(TOOL_PATH);
-const std::u16string FOUND = std::u16string(u"[INFO] installation path found: ") + testing::INSTALL_FOLDER;
-const std::u16string WILL_RUN_CURRENT =
-    u"[INFO] will run " + TOOL + u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv\"";
-const std::u16string WILL_RUN_LEGACY = u"[INFO] will run " + TOOL +
-                                       u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir "
-                                       u"\"D:\\deploy\"";
+const std::u16string FOUND = Line(msg::INSTALL_PATH_FOUND, testing::INSTALL_FOLDER);
+const std::u16string WILL_RUN_CURRENT = Line(msg::WILL_RUN, TOOL, u" /encfile \"D:\\deploy\\patch.rkv\"");
+const std::u16string WILL_RUN_LEGACY =
+    Line(msg::WILL_RUN, TOOL, u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\"");
 
 /// The launcher beside both patch files with a legacy tool (6.0.1.0), so that the tool's version
 /// is read and the legacy file chosen.
@@ -52,12 +52,6 @@ std::string LogBytesOf(const std::vector<std::u16string>& lines, bool mark = tru
     std::string bytes = testing::BOM;
     for (const std::u16string& line : lines) bytes += LogOf({line}).substr(3);
     return mark ? bytes : bytes.substr(3);
-}
-
-std::u16string WithError(const char16_t* format, platform::DWORD error) {
-    const std::u16string text(format);
-    const std::string digits = std::to_string(static_cast<std::int32_t>(error));
-    return text.substr(0, text.find(u"%d")) + std::u16string(digits.begin(), digits.end());
 }
 
 // ---- refused memory ------------------------------------------------------------------------
@@ -91,7 +85,7 @@ const RunCase RUNS[] = {
 /// The log of a run whose version buffer was refused: the found line, the refusal with its
 /// error number, the fallback line; the next descriptor request then ends the run.
 bool RefusedVersionBuffer(const std::string& log) {
-    const std::string before = LogBytesOf({FOUND}) + "[ERROR] Memory allocation failed! GetLastError: ";
+    const std::string before = LogBytesOf({FOUND}) + sim::Utf8(Line(msg::MEMORY_ALLOCATION_FAILED));
     const std::string after = "\r\n" + LogBytesOf({msg::VERSION_DEFAULTING}, false);
     if (log.size() <= before.size() + after.size() || log.compare(0, before.size(), before) != 0 ||
         log.compare(log.size() - after.size(), after.size(), after) != 0) {
@@ -192,7 +186,6 @@ enum class LogFile { Marked, Unmarked, Empty, Missing };
 const std::u16string LOG_FOLDER = u"C:\\Data\\Velmor";
 const std::u16string DATA_FOLDER = u"C:\\Data";
 const std::u16string DRIVE_C = u"C:\\";
-const std::u16string UNINSTALL_KEY = testing::UNINSTALL_KEY;
 const std::u16string INSTALL_LOCATION = u"InstallLocation";
 const std::u16string LAUNCHER = testing::LAUNCHER_PATH;
 const std::u16string DEPLOY_FOLDER = u"D:\\deploy";
@@ -218,8 +211,8 @@ const std::vector<std::u16string> CURRENT_FILE = {FOUND, WILL_RUN_CURRENT, msg::
 
 std::vector<CallRow> CallRows() {
     const auto versionFailure = [](const char16_t* format) {
-        return std::vector<std::u16string>{FOUND, WithError(format, INJECTED), msg::VERSION_DEFAULTING,
-                                           WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
+        return std::vector<std::u16string>{FOUND, Line(format, INJECTED), msg::VERSION_DEFAULTING, WILL_RUN_CURRENT,
+                                           msg::TOOL_SUCCEEDED};
     };
     const auto ranThen = [](const std::u16string& last) {
         return std::vector<std::u16string>{FOUND, WILL_RUN_LEGACY, last};
@@ -257,20 +250,20 @@ std::vector<CallRow> CallRows() {
         {"RegCloseKey", UNINSTALL_KEY, 1, 0, NORMAL},
         {"WriteFileAtEnd", DATA_LOG, 2, 0, {WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
         // The tool, the launcher's folder and the patch file.
-        {"PathFileExistsW", TOOL, 1, 2, {FOUND, u"[ERROR] " + TOOL + u" not found!"}},
-        {"GetModuleFileNameW", OWN_MODULE, 1, 2, {FOUND, u"[ERROR] patch.rkv not found!"}},
-        {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, u"[ERROR] " + LAUNCHER + u"\\patch.rkv not found!"}},
+        {"PathFileExistsW", TOOL, 1, 2, {FOUND, Line(msg::NOT_FOUND, TOOL)}},
+        {"GetModuleFileNameW", OWN_MODULE, 1, 2, {FOUND, Line(msg::NOT_FOUND, u"patch.rkv")}},
+        {"PathRemoveFileSpecW", LAUNCHER, 1, 2, {FOUND, Line(msg::NOT_FOUND, LAUNCHER + u"\\patch.rkv")}},
         {"PathAddBackslashW", DEPLOY_FOLDER, 1, 0, NORMAL},     // AppendPath adds the separator itself
         {"PathFileExistsW", LEGACY_PATCH, 1, 0, CURRENT_FILE},  // looks missing: the version is not read
         {"GetFileVersionInfoSizeW", TOOL, 1, 0, versionFailure(msg::VERSION_SIZE_FAILED)},
         {"GetFileVersionInfoW", TOOL, 1, 0, versionFailure(msg::VERSION_INFO_FAILED)},
         {"VerQueryValueW", TOOL, 1, 0, versionFailure(msg::VERSION_QUERY_FAILED)},
-        {"PathFileExistsW", LEGACY_PATCH, 2, 2, {FOUND, u"[ERROR] " + LEGACY_PATCH + u" not found!"}},  // chosen
+        {"PathFileExistsW", LEGACY_PATCH, 2, 2, {FOUND, Line(msg::NOT_FOUND, LEGACY_PATCH)}},  // chosen
         // The tool's run.
         {"WriteFileAtEnd", DATA_LOG, 3, 0, {FOUND, msg::TOOL_SUCCEEDED}},
         {"ShellExecuteExW", TOOL, 1, 5, ranThen(msg::COULD_NOT_RUN)},
-        {"WaitForSingleObject", TOOL, 1, RESULT_WAIT_FAILED, ranThen(u"[ERROR] WaitForSingleObject returned -1")},
-        {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(WithError(msg::EXIT_CODE_FAILED, INJECTED))},
+        {"WaitForSingleObject", TOOL, 1, RESULT_WAIT_FAILED, ranThen(Line(msg::WAIT_RETURNED, u"-1"))},
+        {"GetExitCodeProcess", TOOL, 1, RESULT_UNKNOWN, ranThen(Line(msg::EXIT_CODE_FAILED, INJECTED))},
         {"WriteFileAtEnd", DATA_LOG, 4, 0, {FOUND, WILL_RUN_LEGACY}},
         {"CloseHandle", TOOL, 1, 0, NORMAL},
         {"CloseHandle", DATA_LOG, 1, 0, NORMAL},  // the log, already flushed

@@ -5,11 +5,12 @@
 #include <string>
 
 #include "platform/sim/sim.h"
+#include "support/text.h"
 
 namespace orvane {
 namespace {
 
-std::u16string Str(const GuardedString& s) { return std::u16string(s.Text(), s.Length()); }
+using testing::Str;
 
 int HeapCalls() {
     const sim::HeapCounts h = sim::Heap();

@@ -9,13 +9,14 @@
 #include "platform/sim/sim.h"
 #include "support/counting_mem_mgr.h"
 #include "support/named_case.h"
+#include "support/text.h"
 
 namespace orvane {
 namespace {
 
 using testing::CountingMemMgr;
 
-std::u16string Str(const GuardedString& s) { return std::u16string(s.Text(), s.Length()); }
+using testing::Str;
 
 std::uint32_t WordAt(const unsigned char* at) {
     std::uint32_t w;

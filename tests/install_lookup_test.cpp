@@ -7,13 +7,14 @@
 
 #include "platform/registry.h"
 #include "support/machine.h"
+#include "support/text.h"
 
 namespace orvane {
 namespace {
 
 using testing::UNINSTALL_KEY;
 
-std::u16string Str(const GuardedString& s) { return std::u16string(s.Text(), s.Length()); }
+using testing::Str;
 
 std::vector<std::uint8_t> Bytes(const std::u16string& text, bool terminator) {
     std::vector<std::uint8_t> bytes((text.size() + (terminator ? 1 : 0)) * 2, 0);

@@ -2,21 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "launcher/messages.h"
 #include "support/machine.h"
+#include "support/named_case.h"
 
 namespace orvane {
 namespace {
 
 using testing::INSTALL_FOLDER;
+using testing::Line;
 using testing::LogBytes;
 using testing::LogOf;
 using testing::TOOL_PATH;
 using testing::UNINSTALL_KEY;
 
-const std::u16string FOUND = std::u16string(u"[INFO] installation path found: ") + INSTALL_FOLDER;
-const std::u16string WILL_RUN =
-    std::u16string(u"[INFO] will run ") + TOOL_PATH + u" with parameters :\n\t  /encfile \"D:\\deploy\\patch.rkv\"";
+const std::u16string FOUND = Line(msg::INSTALL_PATH_FOUND, INSTALL_FOLDER);
+const std::u16string WILL_RUN = Line(msg::WILL_RUN, TOOL_PATH, u" /encfile \"D:\\deploy\\patch.rkv\"");
 
 class LaunchSequenceTest : public ::testing::Test {
 protected:
@@ -25,12 +29,7 @@ protected:
 
 TEST_F(LaunchSequenceTest, TypicalRunWritesTheExactLog) {
     EXPECT_EQ(RunLaunchSequence(), 0u);
-    EXPECT_EQ(LogBytes(),
-              "\xEF\xBB\xBF"
-              "[INFO] installation path found: C:\\Program Files\\Product\\\r\n"
-              "[INFO] will run C:\\Program Files\\Product\\installer\\kestrun.exe with parameters :\r\n"
-              "\t  /encfile \"D:\\deploy\\patch.rkv\"\r\n"
-              "[INFO] kestrun.exe returned with ERROR_SUCCESS.\r\n");
+    EXPECT_EQ(LogBytes(), LogOf({FOUND, WILL_RUN, msg::TOOL_SUCCEEDED}));
     ASSERT_EQ(sim::Launches().size(), 1u);
     EXPECT_EQ(sim::Launches()[0].directory, u"D:\\deploy");
     EXPECT_EQ(sim::VersionSizeCalls(), 0);
@@ -38,91 +37,93 @@ TEST_F(LaunchSequenceTest, TypicalRunWritesTheExactLog) {
     EXPECT_EQ(sim::Heap().generalLive, 0);
 }
 
-TEST_F(LaunchSequenceTest, OutcomeTable) {
-    struct Row {
-        const char* outcome;
-        void (*arrange)();
-        LaunchResult result;
-        std::initializer_list<std::u16string> lines;
-    };
-    const std::u16string tool(TOOL_PATH);
-    const std::u16string sizeFailed = u"[ERROR] GetFileVersionInfoSize failed! GetLastError: 1812";
-    const Row rows[] = {
-        {"no install folder", [] { sim::Reset(); }, 3, {msg::INSTALL_PATH_NOT_FOUND}},
-        {"empty install folder",
-         [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u""); },
-         3,
-         {msg::INSTALL_PATH_NOT_FOUND}},
-        {"tool missing",
-         [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere"); },
-         2,
-         {u"[INFO] installation path found: C:\\Elsewhere",
-          u"[ERROR] C:\\Elsewhere\\installer\\kestrun.exe not found!"}},
-        {"patch missing",
-         [] { sim::SetModuleFileName(u"D:\\x\\l.exe"); },
-         2,
-         {FOUND, u"[ERROR] D:\\x\\patch.rkv not found!"}},
-        {"only the legacy file, tool without version",
-         [] {
-             sim::SetModuleFileName(u"D:\\old\\l.exe");
-             sim::MakeFile(u"D:\\old\\patch.rkv.old");
-         },
-         2,
-         {FOUND, sizeFailed, msg::VERSION_DEFAULTING, u"[ERROR] D:\\old\\patch.rkv not found!"}},
-        {"start fails", [] { sim::ScriptTool({.startFails = true}); }, 5, {FOUND, WILL_RUN, msg::COULD_NOT_RUN}},
-        {"time-out",
-         [] { sim::ScriptTool({.waitResult = 258}); },
-         258,
-         {FOUND, WILL_RUN, u"[ERROR] WaitForSingleObject returned 258"}},
-        {"wait fails",
-         [] { sim::ScriptTool({.waitResult = 0xFFFFFFFF}); },
-         0xFFFFFFFF,
-         {FOUND, WILL_RUN, u"[ERROR] WaitForSingleObject returned -1"}},
-        {"tool fails",
-         [] { sim::ScriptTool({.exitCode = 0xC0000005}); },
-         0xC0000005,
-         {FOUND, WILL_RUN, u"[ERROR] " + tool + u" returned -1073741819"}},
-        // A program without longPathAware gets paths of 260 characters or more refused: the tool
-        // of a deep install folder looks missing, though it is there.
-        {"install folder too deep",
-         [] {
-             const std::u16string deep = u"C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q');
-             sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", deep);
-             sim::MakeFile(deep + u"\\installer\\kestrun.exe", "MZ");
-         },
-         2,
-         {u"[INFO] installation path found: C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q'),
-          u"[ERROR] C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q') +
-              u"\\installer\\kestrun.exe not found!"}},
-        {"legacy file present, version unreadable, tool succeeds",
-         [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
-         0,
-         {FOUND, sizeFailed, msg::VERSION_DEFAULTING, WILL_RUN, msg::TOOL_SUCCEEDED}},
-    };
-    for (const Row& row : rows) {
-        testing::TypicalMachine();
-        row.arrange();
-        EXPECT_EQ(RunLaunchSequence(), row.result) << row.outcome;
-        EXPECT_EQ(LogBytes(), LogOf(row.lines)) << row.outcome;
-        EXPECT_EQ(sim::OpenProcessHandles(), 0) << row.outcome;
-        EXPECT_EQ(sim::Heap().runtimeLive, 0) << row.outcome;
-    }
+// How the run ends before the tool runs; the tool's own outcomes are RunPatchTool's table.
+struct OutcomeCase {
+    const char* name;
+    void (*arrange)();
+    LaunchResult result;
+    std::vector<std::u16string> lines;
+};
+ORVANE_PRINT_BY_NAME(OutcomeCase)
+
+const std::u16string DEEP_FOLDER = u"C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q');
+const std::u16string SIZE_FAILED = Line(msg::VERSION_SIZE_FAILED, u"1812");
+
+const OutcomeCase OUTCOME_CASES[] = {
+    {"NoInstallFolder", [] { sim::Reset(); }, 3, {msg::INSTALL_PATH_NOT_FOUND}},
+    {"EmptyInstallFolder",
+     [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u""); },
+     3,
+     {msg::INSTALL_PATH_NOT_FOUND}},
+    {"ToolMissing",
+     [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere"); },
+     2,
+     {Line(msg::INSTALL_PATH_FOUND, u"C:\\Elsewhere"), Line(msg::NOT_FOUND, u"C:\\Elsewhere\\installer\\kestrun.exe")}},
+    {"PatchMissing",
+     [] { sim::SetModuleFileName(u"D:\\x\\l.exe"); },
+     2,
+     {FOUND, Line(msg::NOT_FOUND, u"D:\\x\\patch.rkv")}},
+    {"OnlyTheLegacyFileAndToolWithoutVersion",
+     [] {
+         sim::SetModuleFileName(u"D:\\old\\l.exe");
+         sim::MakeFile(u"D:\\old\\patch.rkv.old");
+     },
+     2,
+     {FOUND, SIZE_FAILED, msg::VERSION_DEFAULTING, Line(msg::NOT_FOUND, u"D:\\old\\patch.rkv")}},
+    // A program without longPathAware gets paths of 260 characters or more refused: the tool
+    // of a deep install folder looks missing, though it is there.
+    {"InstallFolderTooDeep",
+     [] {
+         sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", DEEP_FOLDER);
+         sim::MakeFile(DEEP_FOLDER + u"\\installer\\kestrun.exe", "MZ");
+     },
+     2,
+     {Line(msg::INSTALL_PATH_FOUND, DEEP_FOLDER), Line(msg::NOT_FOUND, DEEP_FOLDER + u"\\installer\\kestrun.exe")}},
+    {"LegacyFilePresentVersionUnreadableToolSucceeds",
+     [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
+     0,
+     {FOUND, SIZE_FAILED, msg::VERSION_DEFAULTING, WILL_RUN, msg::TOOL_SUCCEEDED}},
+};
+
+class LaunchOutcomeTest : public LaunchSequenceTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(LaunchOutcomeTest, EndsWithItsCodeAndLog) {
+    GetParam().arrange();
+    EXPECT_EQ(RunLaunchSequence(), GetParam().result);
+    EXPECT_EQ(LogBytes(), LogOf(GetParam().lines));
+    EXPECT_EQ(sim::OpenProcessHandles(), 0);
+    EXPECT_EQ(sim::Heap().runtimeLive, 0);
 }
 
-TEST_F(LaunchSequenceTest, Wow64AnswerPicksTheRegistryView) {
-    struct Row {
-        bool fails;
-        platform::BOOL flag;
-        platform::DWORD access;
-    };
-    for (const Row& row : {Row{true, 1, 0x0001}, Row{false, 0, 0x0001}, Row{false, 1, 0x0101}, Row{false, 2, 0x0001}}) {
-        testing::TypicalMachine();
-        sim::SetWow64Answer(row.fails, row.flag);
-        RunLaunchSequence();
-        ASSERT_EQ(sim::RegistryOpens().size(), 1u);
-        EXPECT_EQ(sim::RegistryOpens()[0].access, row.access) << row.fails << " " << row.flag;
-    }
+INSTANTIATE_TEST_SUITE_P(Outcomes, LaunchOutcomeTest, ::testing::ValuesIn(OUTCOME_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct Wow64Case {
+    const char* name;
+    bool fails;
+    platform::BOOL flag;
+    platform::DWORD access;
+};
+ORVANE_PRINT_BY_NAME(Wow64Case)
+
+const Wow64Case WOW64_CASES[] = {
+    {"CallFails", true, 1, 0x0001},
+    {"NotUnderWow64", false, 0, 0x0001},
+    {"UnderWow64", false, 1, 0x0101},
+    {"FlagOtherThanOneIsNotWow64", false, 2, 0x0001},
+};
+
+class Wow64ViewTest : public LaunchSequenceTest, public ::testing::WithParamInterface<Wow64Case> {};
+
+TEST_P(Wow64ViewTest, AnswerPicksTheRegistryView) {
+    sim::SetWow64Answer(GetParam().fails, GetParam().flag);
+    RunLaunchSequence();
+    ASSERT_EQ(sim::RegistryOpens().size(), 1u);
+    EXPECT_EQ(sim::RegistryOpens()[0].access, GetParam().access);
 }
+
+INSTANTIATE_TEST_SUITE_P(Answers, Wow64ViewTest, ::testing::ValuesIn(WOW64_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LaunchSequenceTest, LegacyToolGetsTheOldFileAndTheScriptFolder) {
     sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");
@@ -149,7 +150,7 @@ TEST_F(LaunchSequenceTest, CutShortModulePathDerivesNoFolder) {
     sim::SetModuleFileName(longPath);
     EXPECT_EQ(RunLaunchSequence(), 2u);
     const std::u16string cut = longPath.substr(0, 259);
-    EXPECT_EQ(LogBytes(), LogOf({FOUND, u"[ERROR] " + cut + u"\\patch.rkv not found!"}));
+    EXPECT_EQ(LogBytes(), LogOf({FOUND, Line(msg::NOT_FOUND, cut + u"\\patch.rkv")}));
     EXPECT_TRUE(sim::Launches().empty());
 }
 

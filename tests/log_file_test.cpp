@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/sim/sim.h"
+#include "support/log_fixture.h"
 #include "support/machine.h"
 #include "support/named_case.h"
 
@@ -25,7 +26,7 @@ using platform::DWORD;
 
 constexpr std::int64_t EPOCH_1970 = 116444736000000000;
 constexpr std::int64_t TICKS_PER_SECOND = 10000000;
-const std::string MARK = "\xEF\xBB\xBF";
+using testing::BOM;
 const std::u16string DEFAULT_NAME = u"Orvane.Launcher-1600000000-4242.txt";
 const std::u16string DEFAULT_LOG = u"C:\\ProgramData\\Velmor\\" + DEFAULT_NAME;
 
@@ -37,14 +38,8 @@ std::vector<std::u16string> DirectoryPaths() {
     return paths;
 }
 
-class LogFileTest : public ::testing::Test {
+class LogFileTest : public testing::LogFixture {
 protected:
-    void SetUp() override {
-        sim::Reset();
-        RefreshClockSource();
-    }
-    void TearDown() override { CloseLog(); }
-
     static std::u16string LogPath() { return orvane::LogPath().Text(); }
 };
 
@@ -224,7 +219,7 @@ TEST_P(LogFolderTest, PlacesLogInVelmorFolder) {
     EXPECT_TRUE(sim::FolderExists(c.folder));
     ASSERT_NE(logStream, nullptr);
     EXPECT_TRUE(logStream->IsOpen());
-    EXPECT_EQ(sim::ReadFile(LogPath()), MARK);
+    EXPECT_EQ(sim::ReadFile(LogPath()), BOM);
 }
 
 INSTANTIATE_TEST_SUITE_P(Folders, LogFolderTest, ::testing::ValuesIn(FOLDER_CASES),
@@ -320,9 +315,11 @@ struct ExistingCase {
 };
 ORVANE_PRINT_BY_NAME(ExistingCase)
 
+const std::string NOT_FOUND_LINE = testing::LogOf({msg::INSTALL_PATH_NOT_FOUND}).substr(3);
+
 const ExistingCase EXISTING_CASES[] = {
-    {"WithMark", MARK + "[INFO] earlier\r\n", MARK + "[INFO] earlier\r\n" + "[ERROR] installation path not found!\r\n"},
-    {"Empty", "", MARK + "[ERROR] installation path not found!\r\n"},
+    {"WithMark", BOM + "earlier\r\n", BOM + "earlier\r\n" + NOT_FOUND_LINE},
+    {"Empty", "", BOM + NOT_FOUND_LINE},
     {"Utf16BigEndianIsNotOpened", "\xFE\xFF", "\xFE\xFF"},
 };
 
@@ -477,7 +474,7 @@ TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
     if (c.logFolder != nullptr) {
         const std::u16string written =
             std::u16string(c.bytesIn != nullptr ? c.bytesIn : c.logFolder) + u"\\" + DEFAULT_NAME;
-        EXPECT_EQ(sim::ReadFile(written).substr(0, 3), MARK);
+        EXPECT_EQ(sim::ReadFile(written).substr(0, 3), BOM);
         EXPECT_NE(sim::ReadFile(written).find("returned with ERROR_SUCCESS"), std::string::npos);
     } else {
         EXPECT_EQ(sim::WriteSizes().size(), writes);
@@ -490,7 +487,7 @@ TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
         EXPECT_TRUE(sim::FileExists(c.setAside) || sim::FolderExists(c.setAside));
     }
     if (c.earlierLog != nullptr) {
-        EXPECT_EQ(sim::ReadFile(c.earlierLog).substr(0, 3), MARK);
+        EXPECT_EQ(sim::ReadFile(c.earlierLog).substr(0, 3), BOM);
         EXPECT_NE(sim::ReadFile(c.earlierLog).find("returned with ERROR_SUCCESS"), std::string::npos);
     }
     EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
@@ -515,7 +512,7 @@ TEST_F(LogFileTest, CloseLogReleasesFileAndKeepsStreamClosed) {
     EXPECT_NE(writer, platform::INVALID_HANDLE_VALUE);
     platform::CloseHandle(writer);
     CloseLog();
-    EXPECT_EQ(sim::ReadFile(DEFAULT_LOG), MARK);
+    EXPECT_EQ(sim::ReadFile(DEFAULT_LOG), BOM);
 }
 
 }  // namespace

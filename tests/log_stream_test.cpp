@@ -10,6 +10,7 @@
 #include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/sim/sim.h"
+#include "support/log_lines.h"
 #include "support/named_case.h"
 
 namespace orvane {
@@ -18,7 +19,7 @@ namespace {
 using platform::DWORD;
 
 const std::u16string PATH = u"C:\\logs\\run.txt";
-const std::string MARK = "\xEF\xBB\xBF";
+using testing::BOM;
 
 class LogStreamTest : public ::testing::Test {
 protected:
@@ -59,10 +60,10 @@ const std::string UTF8_LINE = "ab\r\n";
 const std::string UTF16_LINE = std::string("a\0b\0\r\0\n\0", 8);
 
 const StartCase START_CASES[] = {
-    {"NewFile", std::nullopt, false, true, LogEncoding::Utf8, MARK + UTF8_LINE},
-    {"EmptyFile", "", false, true, LogEncoding::Utf8, MARK + UTF8_LINE},
-    {"Utf8Mark", MARK + "old\r\n", false, true, LogEncoding::Utf8, UTF8_LINE},
-    {"Utf8MarkOnly", MARK, false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"NewFile", std::nullopt, false, true, LogEncoding::Utf8, BOM + UTF8_LINE},
+    {"EmptyFile", "", false, true, LogEncoding::Utf8, BOM + UTF8_LINE},
+    {"Utf8Mark", BOM + "old\r\n", false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"Utf8MarkOnly", BOM, false, true, LogEncoding::Utf8, UTF8_LINE},
     {"Utf16LEMark", std::string("\xFF\xFEo\0\r\0\n\0", 8), false, true, LogEncoding::Utf16LE, UTF16_LINE},
     {"Utf16LEMarkOnly", "\xFF\xFE", false, true, LogEncoding::Utf16LE, UTF16_LINE},
     {"Utf16LEMarkThenOneByte", "\xFF\xFE\x41", false, true, LogEncoding::Utf16LE, UTF16_LINE},
@@ -72,8 +73,8 @@ const StartCase START_CASES[] = {
     {"OneByteOfUtf8Mark", "\xEF", false, true, LogEncoding::Utf8, UTF8_LINE},
     {"TwoBytesOfUtf8Mark", "\xEF\xBB", false, true, LogEncoding::Utf8, UTF8_LINE},
     {"OneByteOfUtf16Mark", "\xFF", false, true, LogEncoding::Utf8, UTF8_LINE},
-    {"Utf8MarkNotAtStart", "x\xEF\xBB\xBF", false, true, LogEncoding::Utf8, UTF8_LINE},
-    {"ReadDeniedNewFile", std::nullopt, true, true, LogEncoding::Utf8, MARK + UTF8_LINE},  // created write-only
+    {"Utf8MarkNotAtStart", "x" + BOM, false, true, LogEncoding::Utf8, UTF8_LINE},
+    {"ReadDeniedNewFile", std::nullopt, true, true, LogEncoding::Utf8, BOM + UTF8_LINE},  // created write-only
     {"ReadDeniedEmptyFile", "", true, true, LogEncoding::Utf8, UTF8_LINE},
     {"ReadDeniedUtf16LEMark", "\xFF\xFE", true, true, LogEncoding::Utf8, UTF8_LINE},
     {"ReadDeniedUtf16BEMark", "\xFE\xFF", true, true, LogEncoding::Utf8, UTF8_LINE},
@@ -113,7 +114,7 @@ TEST_F(LogStreamTest, MarkIsWrittenOnceAcrossReopening) {
     Put(u"two\n");
     stream.Close();
 
-    EXPECT_EQ(OnDisk(), MARK + "one\r\ntwo\r\n");
+    EXPECT_EQ(OnDisk(), BOM + "one\r\ntwo\r\n");
 }
 
 // ---- Opening failures ----------------------------------------------------------------------
@@ -148,11 +149,11 @@ TEST_F(LogStreamTest, AnyFailureOfTheReadingOpenFallsBackToWriteOnlyWithoutMark)
 }
 
 TEST_F(LogStreamTest, FailsWhenWriteOnlyReopenFails) {
-    sim::MakeFile(PATH, MARK);
+    sim::MakeFile(PATH, BOM);
     sim::FailCall("NtCreateFile", platform::ERROR_SHARING_VIOLATION, 3);
     EXPECT_FALSE(OpenStream());
     EXPECT_FALSE(stream.IsOpen());
-    EXPECT_EQ(OnDisk(), MARK);
+    EXPECT_EQ(OnDisk(), BOM);
 }
 
 TEST_F(LogStreamTest, ClosedStreamIgnoresWritesAndClose) {
@@ -199,7 +200,7 @@ TEST_P(LogStreamUtf8Test, ConvertsOnFlush) {
     ASSERT_TRUE(OpenStream());
     Put(GetParam().text);
     EXPECT_TRUE(stream.Flush());
-    EXPECT_EQ(OnDisk(), MARK + GetParam().bytes);
+    EXPECT_EQ(OnDisk(), BOM + GetParam().bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf8Test, ::testing::ValuesIn(UTF8_CASES),
@@ -237,12 +238,12 @@ TEST_F(LogStreamTest, HoldsUnitsUntilBufferIsFull) {
 
     Put(std::u16string(FULL - 1, u'a'));
     EXPECT_EQ(sim::WriteSizes(), afterOpen);
-    EXPECT_EQ(OnDisk(), MARK);
+    EXPECT_EQ(OnDisk(), BOM);
 
     Put(u"bc");
-    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "b");
+    EXPECT_EQ(OnDisk(), BOM + std::string(FULL - 1, 'a') + "b");
     stream.Flush();
-    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "bc");
+    EXPECT_EQ(OnDisk(), BOM + std::string(FULL - 1, 'a') + "bc");
 }
 
 TEST_F(LogStreamTest, PairSplitByBufferBoundaryStaysOneCharacter) {
@@ -250,7 +251,7 @@ TEST_F(LogStreamTest, PairSplitByBufferBoundaryStaysOneCharacter) {
     Put(std::u16string(FULL - 1, u'a') + u"\U0001F600" + u"z");
     stream.Flush();
 
-    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80" + "z");
+    EXPECT_EQ(OnDisk(), BOM + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80" + "z");
     EXPECT_EQ(sim::WriteSizes(), (std::vector<DWORD>{3, FULL - 1, 5}));
 }
 
@@ -260,7 +261,7 @@ TEST_F(LogStreamTest, PairSplitAcrossWritesAtBufferBoundaryStaysOneCharacter) {
     Put(std::u16string{0xDE00});
     stream.Flush();
 
-    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80");
+    EXPECT_EQ(OnDisk(), BOM + std::string(FULL - 1, 'a') + "\xF0\x9F\x98\x80");
 }
 
 TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryWithoutPartnerBecomesReplacement) {
@@ -271,7 +272,7 @@ TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryWithoutPartnerBecomesReplacemen
     stream.Flush();
 
     const std::string run(FULL - 1, 'a');
-    EXPECT_EQ(OnDisk(), MARK + run + "\xEF\xBF\xBD" + "b" + run + "\xEF\xBF\xBD");
+    EXPECT_EQ(OnDisk(), BOM + run + "\xEF\xBF\xBD" + "b" + run + "\xEF\xBF\xBD");
 }
 
 TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryIsWrittenByClose) {
@@ -279,7 +280,7 @@ TEST_F(LogStreamTest, HighSurrogateHeldAtBoundaryIsWrittenByClose) {
     Put(std::u16string(FULL - 1, u'a') + char16_t(0xD83D));
     stream.Close();
 
-    EXPECT_EQ(OnDisk(), MARK + std::string(FULL - 1, 'a') + "\xEF\xBF\xBD");
+    EXPECT_EQ(OnDisk(), BOM + std::string(FULL - 1, 'a') + "\xEF\xBF\xBD");
 }
 
 TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
@@ -308,10 +309,10 @@ TEST_F(LogStreamTest, FlushWithNothingBufferedWritesNothing) {
 TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
     ASSERT_TRUE(OpenStream());
     Put(u"pending\n");
-    EXPECT_EQ(OnDisk(), MARK);
+    EXPECT_EQ(OnDisk(), BOM);
     stream.Close();
     EXPECT_FALSE(stream.IsOpen());
-    EXPECT_EQ(OnDisk(), MARK + "pending\r\n");
+    EXPECT_EQ(OnDisk(), BOM + "pending\r\n");
 }
 
 // ---- Write failures ------------------------------------------------------------------------
@@ -324,7 +325,7 @@ TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
     Put(u"lost\n");
     EXPECT_FALSE(stream.Flush());
     stream.Close();
-    EXPECT_EQ(OnDisk(), MARK + "kept\r\n");
+    EXPECT_EQ(OnDisk(), BOM + "kept\r\n");
 }
 
 TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
@@ -332,7 +333,7 @@ TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
     sim::FailCall("WriteFileAtEnd", 112 /* ERROR_DISK_FULL */);
     Put(std::u16string(FULL + 1, u'b'));
     EXPECT_FALSE(stream.Flush());
-    EXPECT_EQ(OnDisk(), MARK + "b");
+    EXPECT_EQ(OnDisk(), BOM + "b");
     Put(u"c");
     EXPECT_TRUE(stream.Flush());
 }
@@ -356,7 +357,7 @@ TEST_F(LogStreamTest, OthersMayReadButNotWriteWhileOpen) {
     char bytes[32] = {};
     DWORD read = 0;
     EXPECT_TRUE(platform::ReadFile(reader, bytes, sizeof bytes, &read));
-    EXPECT_EQ(std::string(bytes, read), MARK + "seen\r\n");
+    EXPECT_EQ(std::string(bytes, read), BOM + "seen\r\n");
     platform::CloseHandle(reader);
 
     stream.Close();

@@ -8,6 +8,8 @@
 #include "launcher/messages.h"
 #include "log/log_file.h"
 #include "platform/sim/sim.h"
+#include "support/log_fixture.h"
+#include "support/machine.h"
 #include "support/named_case.h"
 
 namespace orvane {
@@ -15,74 +17,52 @@ namespace {
 
 using platform::DWORD;
 
-const std::string MARK = "\xEF\xBB\xBF";
+using testing::BOM;
+using testing::Line;
+using testing::LogOf;
 
-class LogWriteTest : public ::testing::Test {
+class LogWriteTest : public testing::LogFixture {
 protected:
-    void SetUp() override {
-        sim::Reset();
-        RefreshClockSource();
-    }
-    void TearDown() override { CloseLog(); }
-
     static void Open() {
         OpenLog();
         ASSERT_NE(logStream, nullptr);
     }
-    static std::string OnDisk() { return sim::ReadFile(LogPath().Text()); }
 };
-
-TEST_F(LogWriteTest, SuccessfulRunWritesExactlyTheseBytes) {
-    Open();
-    LogWrite(msg::INSTALL_PATH_FOUND, u"C:\\Program Files\\Product\\");
-    LogWrite(msg::WILL_RUN, u"C:\\Program Files\\Product\\installer\\kestrun.exe",
-             u" /encfile \"D:\\deploy\\patch.rkv\"");
-    LogWrite(msg::TOOL_SUCCEEDED);
-    CloseLog();
-
-    EXPECT_EQ(OnDisk(), MARK +
-                            "[INFO] installation path found: C:\\Program Files\\Product\\\r\n"
-                            "[INFO] will run C:\\Program Files\\Product\\installer\\kestrun.exe with parameters :\r\n"
-                            "\t  /encfile \"D:\\deploy\\patch.rkv\"\r\n"
-                            "[INFO] kestrun.exe returned with ERROR_SUCCESS.\r\n");
-}
 
 struct MessageCase {
     const char* name;
     const char16_t* format;
     std::vector<FormatArg> args;
-    std::string line;
+    std::u16string line;
 };
 ORVANE_PRINT_BY_NAME(MessageCase)
 
 const MessageCase MESSAGE_CASES[] = {
-    {"NoArguments", msg::INSTALL_PATH_NOT_FOUND, {}, "[ERROR] installation path not found!\r\n"},
-    {"WaitTimedOut", msg::WAIT_RETURNED, {DWORD{258}}, "[ERROR] WaitForSingleObject returned 258\r\n"},
-    {"WaitFailed", msg::WAIT_RETURNED, {DWORD{0xFFFFFFFF}}, "[ERROR] WaitForSingleObject returned -1\r\n"},
+    {"NoArguments", msg::INSTALL_PATH_NOT_FOUND, {}, msg::INSTALL_PATH_NOT_FOUND},
+    {"WaitTimedOut", msg::WAIT_RETURNED, {DWORD{258}}, Line(msg::WAIT_RETURNED, u"258")},
+    {"WaitFailed", msg::WAIT_RETURNED, {DWORD{0xFFFFFFFF}}, Line(msg::WAIT_RETURNED, u"-1")},
     {"ExitCodeTopBitSet",
      msg::TOOL_RETURNED,
      {u"C:\\P\\kestrun.exe", DWORD{0xC0000005}},
-     "[ERROR] C:\\P\\kestrun.exe returned -1073741819\r\n"},
-    {"LastError",
-     msg::VERSION_SIZE_FAILED,
-     {DWORD{1812}},
-     "[ERROR] GetFileVersionInfoSize failed! GetLastError: 1812\r\n"},
+     Line(msg::TOOL_RETURNED, u"C:\\P\\kestrun.exe", u"-1073741819")},
+    {"LastError", msg::VERSION_SIZE_FAILED, {DWORD{1812}}, Line(msg::VERSION_SIZE_FAILED, u"1812")},
     {"FolderKeepsTrailingBackslash",
      msg::INSTALL_PATH_FOUND,
      {u"D:\\Product\\"},
-     "[INFO] installation path found: D:\\Product\\\r\n"},
+     Line(msg::INSTALL_PATH_FOUND, u"D:\\Product\\")},
+    // The bytes of each character are the log stream's table; here only that the path arrives whole.
     {"PathBeyondBmp",
      msg::NOT_FOUND,
      {u"C:\\\U0001F600\\kestrun.exe"},
-     "[ERROR] C:\\\xF0\x9F\x98\x80\\kestrun.exe not found!\r\n"},
+     Line(msg::NOT_FOUND, u"C:\\\U0001F600\\kestrun.exe")},
     {"PathWithUnpairedSurrogate",
      msg::NOT_FOUND,
      {u"C:\\\xD83D\\patch.rkv"},
-     "[ERROR] C:\\\xEF\xBF\xBD\\patch.rkv not found!\r\n"},
+     Line(msg::NOT_FOUND, u"C:\\\xFFFD\\patch.rkv")},
     {"TwoLinesWithTab",
      msg::WILL_RUN,
      {u"t.exe", u" /encfile \"p\""},
-     "[INFO] will run t.exe with parameters :\r\n\t  /encfile \"p\"\r\n"},
+     Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\"")},
 };
 
 class LogMessageTest : public LogWriteTest, public ::testing::WithParamInterface<MessageCase> {};
@@ -91,7 +71,7 @@ TEST_P(LogMessageTest, WritesMessageAsOneLine) {
     const MessageCase& c = GetParam();
     Open();
     LogWriteList(c.format, c.args.data(), static_cast<std::uint32_t>(c.args.size()));
-    EXPECT_EQ(OnDisk(), MARK + c.line);
+    EXPECT_EQ(OnDisk(), LogOf({c.line}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Messages, LogMessageTest, ::testing::ValuesIn(MESSAGE_CASES),
@@ -106,9 +86,9 @@ TEST_F(LogWriteTest, EachMessageIsOneWrite) {
     LogWrite(msg::WAIT_RETURNED, DWORD{258});
     LogWrite(msg::WILL_RUN, u"t", u"p");
 
-    const std::vector<DWORD> expected = {3, sizeof "[ERROR] installation path not found!\r\n" - 1,
-                                         sizeof "[ERROR] WaitForSingleObject returned 258\r\n" - 1,
-                                         sizeof "[INFO] will run t with parameters :\r\n\t p\r\n" - 1};
+    const auto size = [](const std::u16string& line) { return static_cast<DWORD>(LogOf({line}).size() - 3); };
+    const std::vector<DWORD> expected = {3, size(msg::INSTALL_PATH_NOT_FOUND), size(Line(msg::WAIT_RETURNED, u"258")),
+                                         size(Line(msg::WILL_RUN, u"t", u"p"))};
     EXPECT_EQ(sim::WriteSizes(), expected);
 }
 
@@ -117,7 +97,7 @@ TEST_F(LogWriteTest, MessageLongerThanBufferIsCompleteOnReturn) {
     const std::u16string path = u"C:\\" + std::u16string(3 * LogStream::BUFFER_UNITS, u'x');
     LogWrite(msg::NOT_FOUND, path.c_str());
 
-    EXPECT_EQ(OnDisk(), MARK + "[ERROR] C:\\" + std::string(3 * LogStream::BUFFER_UNITS, 'x') + " not found!\r\n");
+    EXPECT_EQ(OnDisk(), LogOf({Line(msg::NOT_FOUND, path)}));
 }
 
 TEST_F(LogWriteTest, FailedWriteLosesOnlyThatMessage) {
@@ -127,7 +107,7 @@ TEST_F(LogWriteTest, FailedWriteLosesOnlyThatMessage) {
     LogWrite(msg::WAIT_RETURNED, DWORD{2});
     CloseLog();
 
-    EXPECT_EQ(OnDisk(), MARK + "[ERROR] WaitForSingleObject returned 1\r\n");
+    EXPECT_EQ(OnDisk(), LogOf({Line(msg::WAIT_RETURNED, u"1")}));
 }
 
 TEST_F(LogWriteTest, UnopenedOrClosedLogIgnoresMessages) {
@@ -140,14 +120,16 @@ TEST_F(LogWriteTest, UnopenedOrClosedLogIgnoresMessages) {
     const std::vector<DWORD> afterClose = sim::WriteSizes();
     LogWrite(msg::TOOL_SUCCEEDED);
     EXPECT_EQ(sim::WriteSizes(), afterClose);
-    EXPECT_EQ(OnDisk(), MARK);
+    EXPECT_EQ(OnDisk(), BOM);
 }
 
-std::string Widen(const std::string& ascii) {
+/// A line as a UTF-16 log holds it: little-endian units, the line break as CR LF.
+std::string Utf16Line(const std::u16string& line) {
     std::string bytes;
-    for (char c : ascii) {
-        bytes += c;
-        bytes += '\0';
+    for (char16_t unit : line + u"\n") {
+        if (unit == u'\n') bytes += std::string("\r\0", 2);
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
     }
     return bytes;
 }
@@ -157,8 +139,7 @@ TEST_F(LogWriteTest, Utf16LittleEndianLogGetsUtf16Lines) {
     Open();
     LogWrite(msg::WILL_RUN, u"t\U0001F600", u" p");
 
-    EXPECT_EQ(OnDisk(), "\xFF\xFE" + Widen("[INFO] will run t") + "\x3D\xD8" + std::string("\x00\xDE", 2) +
-                            Widen(" with parameters :\r\n\t  p\r\n"));
+    EXPECT_EQ(OnDisk(), "\xFF\xFE" + Utf16Line(Line(msg::WILL_RUN, u"t\U0001F600", u" p")));
 }
 
 }  // namespace

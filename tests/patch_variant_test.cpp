@@ -125,7 +125,7 @@ TEST_F(ChoosePatchFileTest, VersionBufferThatCannotBeAllocated) {
     sim::FailGeneralAllocation(0);
     EXPECT_FALSE(choice.useLegacy);
     const std::string log = LogBytes();
-    EXPECT_EQ(log.find(testing::Utf8(u"[ERROR] Memory allocation failed! GetLastError: ")), 3u);
+    EXPECT_EQ(log.find(testing::Utf8(testing::Line(msg::MEMORY_ALLOCATION_FAILED))), 3u);
     EXPECT_NE(log.find(testing::Utf8(msg::VERSION_DEFAULTING)), std::string::npos);
 }
 

@@ -2,15 +2,16 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "launcher/process_objects.h"
 #include "platform/sim/sim.h"
+#include "support/log_lines.h"
 #include "testkit/typical_machine.h"
 
 namespace orvane::testing {
 
 inline constexpr const char16_t* LOG_PATH = u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-4242.txt";
-inline constexpr const char* BOM = "\xEF\xBB\xBF";
 
 using sim::Utf8;
 
@@ -18,7 +19,7 @@ using sim::Utf8;
 inline std::string LogBytes() { return sim::ReadFile(LOG_PATH); }
 
 /// The bytes a log made of these lines holds: the mark, then each line with CR LF.
-inline std::string LogOf(std::initializer_list<std::u16string> lines) {
+inline std::string LogOf(const std::vector<std::u16string>& lines) {
     std::string out = BOM;
     for (const std::u16string& line : lines) {
         std::string utf8 = Utf8(line);
