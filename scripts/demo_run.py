@@ -109,7 +109,6 @@ def main():
     prefix = WinePrefix.open(wow64=not args.x64)
     prefix.keep = args.keep
     try:
-
         # The decoy is where a 32-bit program that forgot the 64-bit view would look.
         decoy = {"InstallLocation": RegistryValue.string(DECOY_LOCATION)}
         if args.no_install:
@@ -144,8 +143,7 @@ def main():
             print(f"                InstallLocation = {INSTALL_LOCATION}")
         print(f"Decoy:          HKLM\\{UNINSTALL_KEY_32}")
         print(f"                InstallLocation = {DECOY_LOCATION}  (must be ignored)")
-        print(f"Patch tool:     {TOOL}  (stand-in, file version {version}, "
-              f"exits with {args.tool_exit_code})")
+        print(f"Patch tool:     {TOOL}  (stand-in, file version {version}, exits with {args.tool_exit_code})")
         print(f"Deploy folder:  {DEPLOY}  (Orvane.Launcher.exe, {', '.join(patch_files)})")
         print(f"\nRunning {LAUNCHER} ...", flush=True)
 
