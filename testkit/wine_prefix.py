@@ -201,8 +201,9 @@ class WinePrefix:
         if earlier:
             earlier.start_server()
             return earlier
-        if root:
-            shutil.rmtree(root, ignore_errors=True)
+        if root and Path(root).exists():
+            cls(root).stop_server()  # a boot that ended half way may have left its server running
+            shutil.rmtree(root)
         return cls(root, keep=root is not None, wine_tree=wow64_tree() if wow64 else None).boot()
 
     @classmethod
