@@ -93,10 +93,10 @@ if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
     walk(pe.DIRECTORY_ENTRY_RESOURCE)
 check("icon of 16, 32 and 48 pixels", {16, 32, 48} <= icon_sizes, sorted(icon_sizes))
 check("no time stamp in the resources", all(s == 0 for s in resource_stamps), resource_stamps)
+shape = [(resource_id, [e.tag.split("}")[-1] for e in root]) for resource_id, root in manifests]
 levels = [e.attrib for _, root in manifests for e in root.iter() if e.tag.endswith("requestedExecutionLevel")]
 check("manifest: only asInvoker, uiAccess false",
-      [(resource_id, [e.tag.split("}")[-1] for e in root]) for resource_id, root in manifests] == [(1, ["trustInfo"])]
-      and levels == [{"level": "asInvoker", "uiAccess": "false"}], (manifests, levels))
+      shape == [(1, ["trustInfo"])] and levels == [{"level": "asInvoker", "uiAccess": "false"}], (shape, levels))
 
 failed = results.count(False)
 print("%d passed, %d failed" % (results.count(True), failed))
