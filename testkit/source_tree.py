@@ -2,6 +2,7 @@
 the one place it is written (its string constants from src/, its version from CMakeLists.txt), and a copy of the
 tree for the builds that must not touch the work tree's build/ or dist/."""
 
+import functools
 import re
 import shutil
 import subprocess
@@ -10,6 +11,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 
 
+@functools.cache
 def source_string(name):
     """The text of the product's string constant `name` (one or more u"..." literals in a row) in src/."""
     pattern = re.compile(r"\b" + name + r'\s*=\s*((?:u"(?:[^"\\]|\\.)*"\s*)+);')
@@ -17,7 +19,8 @@ def source_string(name):
         match = pattern.search(path.read_text(encoding="utf-8"))
         if match:
             literals = re.findall(r'u"((?:[^"\\]|\\.)*)"', match.group(1))
-            return "".join(re.sub(r"\\(.)", r"\1", literal) for literal in literals)
+            escapes = {"n": "\n", "r": "\r", "t": "\t"}
+            return "".join(re.sub(r"\\(.)", lambda m: escapes.get(m[1], m[1]), literal) for literal in literals)
     raise LookupError(f"no string constant {name} in src/")
 
 

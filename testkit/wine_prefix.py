@@ -7,6 +7,7 @@ The wineserver is kept alive between runs, which makes each program start take a
 """
 
 import collections
+import dataclasses
 import json
 import os
 import re
@@ -64,16 +65,15 @@ _EVENT_CALL = re.compile(r"^([0-9a-f]+):fixme:advapi:ReportEventW \([0-9A-Fa-f]+
 _EVENT_STRING = re.compile(r'^([0-9a-f]+):(trace|warn|err):eventlog:ReportEventW L"((?:[^"\\]|\\.)*)"(\.\.\.)?\r?$')
 
 
+@dataclasses.dataclass
 class ReportedEvent:
     """One ReportEventW call as Wine's debug output shows it. `strings`: (channel, text, cut) for each
     string, `cut` when Wine printed only the text's start."""
-
-    def __init__(self, thread, event_type, category, event_id):
-        self.thread = thread
-        self.type = event_type
-        self.category = category
-        self.event_id = event_id
-        self.strings = []
+    thread: str
+    type: int
+    category: int
+    event_id: int
+    strings: list = dataclasses.field(default_factory=list)
 
 
 def reported_events(wine_errors):
@@ -89,30 +89,27 @@ def reported_events(wine_errors):
             continue
         string = _EVENT_STRING.match(line)
         if string and string.group(1) in last:
-            text = _unescape_debug_text(string.group(3))
+            text = unescape(string.group(3), _DEBUG_ESCAPE)
             last[string.group(1)].strings.append((string.group(2), text, string.group(4) is not None))
     return events
 
 
-def _unescape_debug_text(escaped):
-    """A text as Wine's debug output writes it: a backslash before a backslash or a quote, \\n, \\r and
-    \\t, and four hex digits after a backslash for any other unit outside printable ASCII."""
-    units = []
-    i = 0
-    while i < len(escaped):
-        if escaped[i] != "\\":
-            units.append(ord(escaped[i]))
-            i += 1
-        elif escaped[i + 1] in "nrt":
-            units.append({"n": 10, "r": 13, "t": 9}[escaped[i + 1]])
-            i += 2
-        elif re.match(r"[0-9a-f]{4}", escaped[i + 1:i + 5]):
-            units.append(int(escaped[i + 1:i + 5], 16))
-            i += 5
-        else:
-            units.append(ord(escaped[i + 1]))
-            i += 2
-    return _text_of_units(units)
+# How Wine escapes a text: in its registry file, C escapes with \x or octal for units outside printable ASCII; in
+# its debug output, \n, \r, \t and four hex digits for any other such unit. A backslash before anything else (a
+# backslash, a quote) stands for that character.
+_FILE_ESCAPE = re.compile(r"\\(?:x(?P<hex>[0-9a-fA-F]{1,4})|(?P<octal>[0-7]{1,3})|(?P<char>.))")
+_DEBUG_ESCAPE = re.compile(r"\\(?:(?P<hex>[0-9a-f]{4})|(?P<char>.))")
+_C_ESCAPES = {"a": 7, "b": 8, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, "e": 27}
+
+
+def unescape(escaped, escape=_FILE_ESCAPE):
+    """The text of `escaped`, whose escapes of UTF-16 code units follow the pattern `escape`."""
+    def unit(match):
+        found = match.groupdict()
+        if found["hex"] or found.get("octal"):
+            return chr(int(found["hex"], 16) if found["hex"] else int(found["octal"], 8))
+        return chr(_C_ESCAPES.get(found["char"], ord(found["char"])))
+    return escape.sub(unit, escaped).encode("utf-16-le", "surrogatepass").decode("utf-16-le", "surrogatepass")
 
 
 REG_SZ = 1
@@ -124,32 +121,20 @@ REG_DWORD = 4
 SYSTEM_WINE = Path("/usr/lib/wine")
 
 
-def wine_string_bytes(text, terminated=True):
-    """The bytes a REG_SZ value holds for `text`: UTF-16LE, with the terminator unless told otherwise."""
-    data = text.encode("utf-16-le")
-    return data + b"\x00\x00" if terminated else data
-
-
+@dataclasses.dataclass(frozen=True)
 class RegistryValue:
     """A value with an exact type and exact bytes, so odd cases (no terminator, odd length) can be stored."""
-
-    def __init__(self, value_type, data):
-        self.type = value_type
-        self.data = bytes(data)
+    type: int
+    data: bytes
 
     @classmethod
     def string(cls, text, value_type=REG_SZ, terminated=True):
-        return cls(value_type, wine_string_bytes(text, terminated))
+        """UTF-16LE, with the terminator unless told otherwise."""
+        return cls(value_type, (text + "\0" * terminated).encode("utf-16-le", "surrogatepass"))
 
     @classmethod
     def dword(cls, number):
         return cls(REG_DWORD, number.to_bytes(4, "little"))
-
-    def __eq__(self, other):
-        return isinstance(other, RegistryValue) and (self.type, self.data) == (other.type, other.data)
-
-    def __repr__(self):
-        return f"RegistryValue(type={self.type}, data={self.data.hex()})"
 
     def describe(self):
         """The value as a person reads it: a terminated string as its text, a DWORD as its number."""
@@ -180,15 +165,10 @@ class WinePrefix:
         # skip rewriting the same key; the trees known to be absent since no program ran; the paths placed for a run.
         self.state = {"wine_tree": str(self.wine_tree) if self.wine_tree else None, "written": {}, "cleared": [],
                       "scratch": []}
-        self.env = dict(os.environ)
-        self.env.pop("DISPLAY", None)  # no window may wait for a click
-        self.env.pop("WAYLAND_DISPLAY", None)
-        self.env.update({
-            "WINEPREFIX": str(self.root),
-            "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
-            "WINEARCH": "win64",
-        })
+        # No display: no window may wait for a click.
+        self.env = {name: value for name, value in os.environ.items() if name not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env.update(WINEPREFIX=str(self.root), WINEDEBUG="-all", WINEARCH="win64",
+                        WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
 
     # ---- life cycle -------------------------------------------------------------------------------------
 
@@ -235,14 +215,15 @@ class WinePrefix:
 
     def start_server(self):
         """A persistent wineserver: programs start fast and the registry stays in memory between runs."""
-        subprocess.run([self.wineserver, "-p"], env=self.env, check=False,
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self._wineserver("-p")
 
     def stop_server(self):
         """Stops every program of the prefix and the server; the server saves the registry as it goes."""
-        subprocess.run([self.wineserver, "-k"], env=self.env, check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run([self.wineserver, "-w"], env=self.env, check=False,
+        self._wineserver("-k")
+        self._wineserver("-w")
+
+    def _wineserver(self, option):
+        subprocess.run([self.wineserver, option], env=self.env, check=False,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def close(self):
@@ -274,8 +255,7 @@ class WinePrefix:
         folder = Path(folder)
         folder.mkdir(parents=True, exist_ok=True)
         link = self.drive_root(letter)
-        if link.is_symlink() or link.exists():
-            link.unlink()
+        link.unlink(missing_ok=True)
         link.symlink_to(folder)
 
     def host_path(self, windows_path):
@@ -404,49 +384,13 @@ def wow64_tree():
 
 _KEY_HEADER = re.compile(r"^\[((?:[^\\\]]|\\.)*)\]")
 _VALUE_LINE = re.compile(r'^(@|"((?:[^"\\]|\\.)*)")=(.*)$')
-_C_ESCAPES = {"a": 7, "b": 8, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, "e": 27}
-
-
-def _unescape_units(escaped):
-    """The UTF-16 code units of a text the server wrote with C escapes (\\x for units above 127, octal or a
-    letter for control characters, a backslash before a backslash or a quote)."""
-    units = []
-    i = 0
-    while i < len(escaped):
-        char = escaped[i]
-        i += 1
-        if char != "\\":
-            units.append(ord(char))
-            continue
-        char = escaped[i]
-        if char == "x":
-            digits = re.match(r"[0-9a-fA-F]{1,4}", escaped[i + 1:]).group()
-            units.append(int(digits, 16))
-            i += 1 + len(digits)
-        elif char in "01234567":
-            digits = re.match(r"[0-7]{1,3}", escaped[i:]).group()
-            units.append(int(digits, 8))
-            i += len(digits)
-        else:
-            units.append(_C_ESCAPES.get(char, ord(char)))
-            i += 1
-    return units
-
-
-def _text_of_units(units):
-    return b"".join(unit.to_bytes(2, "little") for unit in units).decode("utf-16-le", "surrogatepass")
-
-
-def _unescape_text(escaped):
-    return _text_of_units(_unescape_units(escaped))
 
 
 def _parse_value(data):
     """A RegistryValue from what follows "name=" in the file: "text", str(T):"text", dword:, hex: or hex(T):."""
     match = re.fullmatch(r'(?:str\(([0-9a-f]+)\):)?"((?:[^"\\]|\\.)*)"', data)
     if match:
-        units = _unescape_units(match.group(2)) + [0]
-        return RegistryValue(int(match.group(1) or "1", 16), b"".join(u.to_bytes(2, "little") for u in units))
+        return RegistryValue.string(unescape(match.group(2)), int(match.group(1) or "1", 16))
     match = re.fullmatch(r"dword:([0-9a-f]{8})", data)
     if match:
         return RegistryValue.dword(int(match.group(1), 16))
@@ -473,14 +417,14 @@ def parse_registry_file(text, trees=None):
         header = _KEY_HEADER.match(lines[0])
         if not header:
             continue
-        subkey = _unescape_text(header.group(1))
+        subkey = unescape(header.group(1))
         if wanted and not any(in_key_tree(subkey, tree) for tree in trees):
             continue
         values = {}
         for line in lines[1:]:
             value = _VALUE_LINE.match(line)
             if value:
-                name = "@" if value.group(1) == "@" else _unescape_text(value.group(2))
+                name = "@" if value.group(1) == "@" else unescape(value.group(2))
                 values[name] = _parse_value(value.group(3))
         if values:
             keys[subkey] = values
@@ -501,7 +445,7 @@ def _remove_keys(text, removed):
     for line in text.split("\n"):
         header = _KEY_HEADER.match(line)
         if header:
-            skipping = removed(_unescape_text(header.group(1)))
+            skipping = removed(unescape(header.group(1)))
         if not skipping:
             out.append(line)
     return "\n".join(out)

@@ -6,19 +6,17 @@ and load its system DLLs from syswow64. Programs whose bitness does not matter t
 stand-in tool) come from the helper build, so that they run natively; the probes of bitness (the fatal stop, the
 planted DLL and its control) come from the launcher's own build.
 
-Each scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool, in the
-version variant it needs) and a deploy folder with the launcher and its patch files; runs the launcher through
+A scenario sets up the registry, an install folder with installer\\kestrun.exe (the stand-in tool, in the version
+variant it needs) and a deploy folder with the launcher and its patch files; runs the launcher through
 exit_code_runner (which sees the full 32-bit exit code); then compares the exit code, the log file's exact bytes and
-what the tool received (command line and working folder). Some also read the launcher's run record back from the
-prefix's registry file in both views, with what the tool saw of it while it ran, the event source's registration,
-and the run's event as Wine's eventlog debug channel prints it. Probes run other programs of tests/tools the same
-way. The scenarios are in scenarios.py; test_e2e.py runs each under pytest.
+what the tool received. Some also read the run record back from the prefix's registry file in both views, with what
+the tool saw of it while it ran, the event source's registration, and the run's event as Wine's eventlog debug
+channel prints it.
 """
 
 import calendar
 import dataclasses
 import hashlib
-import os
 import re
 import shutil
 import threading
@@ -39,17 +37,15 @@ LOG_FOLDER = "C:\\ProgramData\\Velmor"
 # An elevated run's fallback as the launcher names it: Wine's Windows folder, then Logs\Velmor (Wine has "logs").
 FALLBACK_FOLDER = "C:\\windows\\Logs\\Velmor"
 ASIDE_PREFIX = "Velmor.untrusted-"  # the name an untrusted Velmor is moved aside to begins with this
-
 INSTALL_DIR = "C:\\Program Files\\Corvantis"
 INSTALL_LOCATION = INSTALL_DIR + "\\"  # as installers usually register it, with the trailing backslash
 DEPLOY_DIR = "D:\\deploy"
 LAUNCHER_NAME = "Orvane.Launcher.exe"
 RUN_TIMEOUT_S = 90
+HOLD_FILE = "C:\\runner hold\\pid.txt"
 # Each build's launcher, and the build of its helpers (the runners and stand-in tools, which run natively).
 BUILDS = {"win64": ("win64", "win64"), "win32": ("win32", "win64")}
-
-# Tool variants beside the stand-in's (testkit.stand_in): a text file named kestrun.exe, which exists but cannot be
-# started, and no file at all.
+# Tool variants beside the stand-in's: a text file named kestrun.exe, which cannot be started, and no file at all.
 TEXT_FILE = "text-file"
 MISSING = "missing"
 
@@ -67,6 +63,10 @@ def join_windows(folder, name):
     return folder + name if folder.endswith(("\\", "/")) else folder + "\\" + name
 
 
+def file_sha256(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest().upper()
+
+
 # ---- the run record and the event -------------------------------------------------------------------------------
 
 RECORD_KEYS = (RECORD_TREE, RECORD_TREE_32, EVENT_SOURCE_KEY)  # every key the launcher writes
@@ -76,11 +76,6 @@ EVENT_SOURCE_VALUES = {
     "TypesSupported": RegistryValue.dword(7),
     "CustomSource": RegistryValue.dword(1),
 }
-# A registration an administrator made with a message file of their own: the launcher must keep it.
-OWN_EVENT_SOURCE = {
-    "EventMessageFile": RegistryValue.string("C:\\Velmor\\messages.dll", REG_EXPAND_SZ),
-    "TypesSupported": RegistryValue.dword(3),
-}
 # The event's words for each event ID the record scenarios end with.
 OUTCOME_WORDS = {100: "the tool succeeded", 203: "the product is not installed", 200: "the tool failed"}
 ISO_TIME = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
@@ -88,17 +83,13 @@ ISO_TIME = re.compile(r"(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)Z")
 
 @dataclasses.dataclass
 class RecordExpectation:
-    """What a run leaves in HKLM\\SOFTWARE\\Velmor\\Orvane.Launcher of the 64-bit view (the exit code is the
-    scenario's, the log the one it found) and reports as its Application event.
-
-    The record's trees are removed before the run, and the event source's key is set to `source_before`.
-    """
+    """What a run leaves in the record's key of the 64-bit view (the exit code is the scenario's, the log the one it
+    found) and reports as its Application event. The record's trees are removed before the run."""
     patch_file: str = ""  # the file handed to the tool; empty when the run ended before choosing one
     hashed: tuple = ()  # the deploy files that get a key Patches\\<SHA-256> of their own
     chosen: Optional[str] = None  # the deploy file whose hash is LastPatchSha256; None: it is empty
     tool_version: str = ""  # empty unless the tool's version was read (only when patch.rkv.old is present)
-    # The event source's key before the run: None, absent (the launcher must register the source), or values
-    # that an administrator set (the launcher must keep them).
+    # The event source's key before the run: None, absent; else values of an administrator's, to be kept.
     source_before: Optional[dict] = None
 
 
@@ -109,38 +100,6 @@ def outcome_of(scenario):
     table = {number: (kind in SUCCESS_TYPES, event) for number, kind, origin, event, _, _ in rows()
              if number is None or number == 0 or (origin == "tool") == from_tool}
     return table.get(scenario.expect_exit, table[None])
-
-
-def file_sha256(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest().upper()
-
-
-def chosen_hash(scenario, deploy):
-    """The SHA-256 of the patch file the run chose (`deploy`: the deploy folder's Linux path), or ""."""
-    chosen = scenario.expect_record.chosen
-    return file_sha256(deploy / chosen) if chosen else ""
-
-
-def expected_record(scenario, deploy, log):
-    """{subkey: {name: value}} of the record after the run, Time aside. `log`: the log's Windows path or ""."""
-    expect = scenario.expect_record
-    succeeded = outcome_of(scenario)[0]
-    values = {"ExitCode": RegistryValue.dword(scenario.expect_exit), "Succeeded": RegistryValue.dword(int(succeeded)),
-              "PatchFile": RegistryValue.string(expect.patch_file),
-              "ToolVersion": RegistryValue.string(expect.tool_version), "Log": RegistryValue.string(log),
-              "LauncherVersion": RegistryValue.string(launcher_version())}
-    keys = {RECORD_KEY: dict(values, LastPatchSha256=RegistryValue.string(chosen_hash(scenario, deploy)))}
-    for name in expect.hashed:
-        keys[RECORD_KEY + "\\Patches\\" + file_sha256(deploy / name)] = values
-    return keys
-
-
-def expected_event_text(scenario, deploy, log):
-    code = scenario.expect_exit
-    expect = scenario.expect_record
-    words = OUTCOME_WORDS[outcome_of(scenario)[1]]
-    return (f"Exit code {signed(code)} (0x{code:08X}): {words}.\r\nPatch file: {expect.patch_file}\r\n"
-            f"SHA-256: {chosen_hash(scenario, deploy)}\r\nTool version: {expect.tool_version}\r\nLog: {log}")
 
 
 def compare_keys(found, expected, what):
@@ -161,43 +120,42 @@ def compare_keys(found, expected, what):
                 shown = actual[name].describe() if name in actual else "missing"
                 wanted = values[name].describe() if name in values else "no such value"
                 problems.append(f"{what}: {subkey} {name} = {shown}, expected {wanted}")
-    problems += [f"{what}: unexpected key {subkey}" for subkey in remaining.values()]
-    return problems
+    return problems + [f"{what}: unexpected key {subkey}" for subkey in remaining.values()]
 
 
 def check_record_time(found, before, after):
-    """The record's Time values: UTC to the second, within the run."""
+    """Takes the record's Time values out of `found`: UTC to the second, within the run."""
     problems = []
     for subkey, values in found.items():
         value = values.pop("Time", None)
-        text = value.describe().strip('"') if value is not None and value.type == REG_SZ else None
-        match = ISO_TIME.fullmatch(text or "")
+        text = value.describe().strip('"') if value is not None and value.type == REG_SZ else ""
+        match = ISO_TIME.fullmatch(text)
         if not match:
-            problems.append(f"record: {subkey} Time = {value.describe() if value else 'missing'}, expected UTC "
-                            "YYYY-MM-DDTHH:MM:SSZ")
+            problems.append(f"record: {subkey} Time = {value and value.describe()}, expected YYYY-MM-DDTHH:MM:SSZ")
         elif not int(before) - 1 <= calendar.timegm(tuple(map(int, match.groups()))) <= int(after) + 1:
             problems.append(f"record: {subkey} Time {text} outside the run")
     return problems
 
 
-def check_event(scenario, outcome, deploy, log):
+def check_event(scenario, run_errors, chosen_hash, log):
     """The one event of the run as Wine's debug output shows it: type, ID, its channel and its text."""
-    events = reported_events(outcome.run_errors)
+    events = reported_events(run_errors)
     if len(events) != 1 or len(events[0].strings) != 1:
         return [f"expected one event with one string, found {[(e.event_id, e.strings) for e in events]!r}"]
-    event = events[0]
+    event, (channel, text, cut) = events[0], events[0].strings[0]
     succeeded, event_id = outcome_of(scenario)
     expected_type, expected_channel = ((EVENTLOG_INFORMATION_TYPE, "trace") if succeeded else
                                        (EVENTLOG_ERROR_TYPE, "err"))
+    code, expect = scenario.expect_exit, scenario.expect_record
+    expected = (f"Exit code {signed(code)} (0x{code:08X}): {OUTCOME_WORDS[event_id]}.\r\nPatch file: "
+                f"{expect.patch_file}\r\nSHA-256: {chosen_hash}\r\nTool version: {expect.tool_version}\r\nLog: {log}")
     problems = []
     if (event.type, event.category, event.event_id) != (expected_type, 0, event_id):
         problems.append(f"event type {event.type}, category {event.category}, ID {event.event_id}; "
                         f"expected type {expected_type}, category 0, ID {event_id}")
-    channel, text, cut = event.strings[0]
-    expected = expected_event_text(scenario, deploy, log)
     if channel != expected_channel:
         problems.append(f"event text on the {channel} channel, expected {expected_channel}")
-    if (cut and not expected.startswith(text)) or (not cut and text != expected):
+    if text != expected and not (cut and expected.startswith(text)):
         problems.append(f"event text {text!r}{' (cut)' if cut else ''}, expected {expected!r}")
     return problems
 
@@ -209,8 +167,7 @@ class Scenario:
     id: str  # the test's name: pytest's id after the build, CTest's after e2e. or e2e32.
     name: str  # what it shows
     expect_exit: int
-    # Log lines expected in the one new log file; None: no log file may appear.
-    expect_log: Optional[list]
+    expect_log: Optional[list]  # the lines of the one new log file; None: no log file may appear
     # The tool's parameters and working folder as it must receive them; None: the tool must not run.
     expect_tool: Optional[tuple] = None
     registry: Optional[dict] = dataclasses.field(
@@ -226,19 +183,12 @@ class Scenario:
     teardown: Optional[Callable] = None  # undoes what setup changed outside what reset() clears
     cwd: Optional[str] = None  # the launcher's current folder (made if missing); None: C:\
     dll_overrides: Optional[str] = None  # added to WINEDLLOVERRIDES for this run, e.g. "version=n,b"
-    wine_debug: Optional[str] = None  # WINEDEBUG for this run, e.g. "+loaddll" to see which DLLs load
-    # A log file that exists already under the name the launcher will choose (its bytes); None: none.
-    log_seed: Optional[bytes] = None
-    # With log_seed: every such name is a hard link to this one file (made with the seed's bytes), not a copy.
-    log_link: Optional[str] = None
-    # The run record and the event to check after the run; None: neither is looked at.
-    expect_record: Optional[RecordExpectation] = None
-    # False: the launcher runs with an administrator's filtered token under UAC, not elevated (RUNNER_LIMITED).
-    elevated: bool = True
-    # The folder of the run's one log, as the launcher names it: Velmor, or an elevated run's fallback.
-    log_folder: str = LOG_FOLDER
+    expect_record: Optional[RecordExpectation] = None  # the run record and the event; None: neither is looked at
+    elevated: bool = True  # False: with an administrator's filtered token under UAC (RUNNER_LIMITED)
+    log_folder: str = LOG_FOLDER  # the folder of the run's one log, as the launcher names it
     # Called with (suite, pid, seconds) while the launcher is held before its first instruction; it may return
-    # {path: bytes} of files it made that are no log of the run unless the run changed them.
+    # {path: bytes} of files it made, which are no log of the run unless the run changed them (then the run's
+    # lines must follow those bytes).
     while_held: Optional[Callable] = None
 
     @property
@@ -248,10 +198,6 @@ class Scenario:
 
 def scenario_tool_path(install_location):
     return join_windows(install_location, "installer\\kestrun.exe")
-
-
-def deploy_path(name, folder=DEPLOY_DIR):
-    return join_windows(folder, name)
 
 
 def log_folder_host_path(prefix, windows_folder):
@@ -267,24 +213,25 @@ class Probe:
     run: Callable
 
 
-# ---- running one scenario -------------------------------------------------------------------------------------
-
 @dataclasses.dataclass
 class Outcome:
     prefix: WinePrefix
     log_files: list
-    records: list
+    records: list  # the stand-in tool's, one per run
     run_errors: str = ""
+    seeds: dict = dataclasses.field(default_factory=dict)  # while_held's files
 
+
+# ---- running one scenario -------------------------------------------------------------------------------------
 
 class Suite:
     """Runs scenarios of one launcher build in one prefix. `helper_build_dir`: the build whose runners and stand-in
-    tools are used (default `build_dir`); `launcher`: a launcher to test instead of the build's."""
+    tools are used; `launcher`: a launcher to test instead of the build's."""
 
-    def __init__(self, prefix, build_dir, helper_build_dir=None, launcher=None):
+    def __init__(self, prefix, build_dir, helper_build_dir, launcher=None):
         self.prefix = prefix
         self.tools_dir = build_dir / "tests" / "tools"  # programs of the launcher's bitness
-        self.helper_tools_dir = (helper_build_dir or build_dir) / "tests" / "tools"
+        self.helper_tools_dir = helper_build_dir / "tests" / "tools"
         self.launcher = launcher or build_dir / LAUNCHER_NAME
         self.emulated = prefix.wine_tree is not None  # the 32-bit launcher's build, whose probes are i686 too
         self.runner = self.helper_tools_dir / "exit_code_runner.exe"
@@ -313,7 +260,6 @@ class Suite:
             (tool.parent / name).write_text(content)
         if scenario.expect_record:
             (tool.parent / "probe_record.txt").write_text("")
-
         deploy = self.prefix.host_path(scenario.deploy_dir)
         deploy.mkdir(parents=True, exist_ok=True)
         shutil.copyfile(self.launcher, deploy / LAUNCHER_NAME)
@@ -327,12 +273,10 @@ class Suite:
         if isinstance(scenario, Probe):
             return scenario.run(self)
         keys = {UNINSTALL_KEY: scenario.registry, UNINSTALL_KEY_32: scenario.registry_32}
-        clear = ()
-        if scenario.expect_record:
-            clear = RECORD_KEYS
-            if scenario.expect_record.source_before is not None:
-                keys[EVENT_SOURCE_KEY] = scenario.expect_record.source_before
-        self.prefix.set_machine_keys(keys, clear=clear)
+        record = scenario.expect_record
+        if record and record.source_before is not None:
+            keys[EVENT_SOURCE_KEY] = record.source_before
+        self.prefix.set_machine_keys(keys, clear=RECORD_KEYS if record else ())
         try:
             self.lay_out(scenario)
             return self.run_launcher(scenario)
@@ -347,27 +291,19 @@ class Suite:
             cwd.mkdir(parents=True, exist_ok=True)
             self.prefix.scratch(cwd)
         env = self.prefix.dll_override_env(scenario.dll_overrides) if scenario.dll_overrides else {}
-        if scenario.wine_debug:
-            env["WINEDEBUG"] = scenario.wine_debug
         if scenario.expect_record:
-            env["WINEDEBUG"] = (scenario.wine_debug or self.prefix.env["WINEDEBUG"]) + "," + EVENT_DEBUG_CHANNELS
+            env["WINEDEBUG"] = self.prefix.env["WINEDEBUG"] + "," + EVENT_DEBUG_CHANNELS
         if not scenario.elevated:
             env["RUNNER_LIMITED"] = "1"
-        launcher = join_windows(scenario.deploy_dir, LAUNCHER_NAME)
         before = time.time()
-        seeds = {}
-        if scenario.log_seed is None and scenario.while_held is None:
-            run = self.prefix.run_raw([str(self.runner), launcher], timeout=RUN_TIMEOUT_S, cwd=cwd, env=env)
-        else:
-            run, seeds = self.run_with_seeded_log(scenario, [str(self.runner), launcher], cwd, env)
+        run, seeds = self.run_held(scenario, [str(self.runner), join_windows(scenario.deploy_dir, LAUNCHER_NAME)],
+                                   cwd, env)
         after = time.time()
-
         exit_code = runner_exit_code(run.stdout)
-        # Seeded files the launcher left alone are no log of this run.
         logs = [log for log in self.read_logs(scenario.log_folder)
                 if log not in seeds or log.read_bytes() != seeds[log]]
         records = stand_in_records(self.prefix.host_path(scenario.tool_path).parent)
-        outcome = Outcome(self.prefix, logs, records, run.stderr)
+        outcome = Outcome(self.prefix, logs, records, run.stderr, seeds)
 
         problems = []
         if run.timed_out:
@@ -377,24 +313,21 @@ class Suite:
                             f"{run.stdout.strip()!r} {run.stderr.strip()[-500:]!r}")
         elif exit_code != scenario.expect_exit:
             problems.append(f"exit code 0x{exit_code:08X}, expected 0x{scenario.expect_exit:08X}")
-        problems += self.check_log(scenario, outcome, before, after)
-        problems += self.check_tool(scenario, outcome)
+        problems += check_log(scenario, outcome, before, after)
+        problems += check_tool(scenario, outcome)
         if scenario.expect_record:
             problems += self.check_record(scenario, outcome, before, after)
-        if scenario.check:
-            problems += scenario.check(outcome)
-        return problems
+        return problems + (scenario.check(outcome) if scenario.check else [])
 
-    def run_with_seeded_log(self, scenario, args, cwd, env):
-        """Runs with the launcher held before its first instruction, while the scenario's while_held runs
-        and a file with the seed's bytes (if any) is put under every name it can choose: its process id, and
-        each second it may start in."""
-        hold = self.prefix.host_path("C:\\runner hold\\pid.txt")
+    def run_held(self, scenario, args, cwd, env):
+        """Runs with the launcher held before its first instruction while the scenario's while_held runs with its
+        process id and each second it may start in; returns the run and while_held's files."""
+        hold = self.prefix.host_path(HOLD_FILE)
         hold.parent.mkdir(parents=True, exist_ok=True)
         self.prefix.scratch(hold.parent)
         result = {}
         thread = threading.Thread(target=lambda: result.update(run=self.prefix.run_raw(
-            args, timeout=RUN_TIMEOUT_S, cwd=cwd, env=dict(env, RUNNER_HOLD="C:\\runner hold\\pid.txt"))))
+            args, timeout=RUN_TIMEOUT_S, cwd=cwd, env=dict(env, RUNNER_HOLD=HOLD_FILE))))
         thread.start()
         seeds = {}
         deadline = time.monotonic() + RUN_TIMEOUT_S
@@ -403,56 +336,16 @@ class Suite:
             time.sleep(0.02)
             pid_text = hold.read_text().strip() if hold.exists() else ""
         if pid_text:
-            pid = int(pid_text)
             now = int(time.time())
-            seconds = range(now - 1, now + RUN_TIMEOUT_S)
             if scenario.while_held:
-                seeds.update(scenario.while_held(self, pid, seconds) or {})
-            if scenario.log_seed is not None:
-                folder = self.prefix.host_path(LOG_FOLDER)
-                folder.mkdir(parents=True, exist_ok=True)
-                target = None
-                if scenario.log_link:
-                    target = self.prefix.host_path(scenario.log_link)
-                    target.write_bytes(scenario.log_seed)
-                    self.prefix.scratch(target)
-                for second in seconds:
-                    path = folder / f"Orvane.Launcher-{second}-{pid}.txt"
-                    if target:
-                        os.link(target, path)
-                    else:
-                        path.write_bytes(scenario.log_seed)
-                    seeds[path] = scenario.log_seed
+                seeds = scenario.while_held(self, int(pid_text), range(now - 1, now + RUN_TIMEOUT_S)) or {}
             hold.with_name(hold.name + ".go").write_bytes(b"")
         thread.join()
         return result["run"], seeds
 
     def read_logs(self, windows_folder=LOG_FOLDER):
         folder = log_folder_host_path(self.prefix, windows_folder)
-        if not folder.is_dir():
-            return []
-        return sorted(folder.iterdir())
-
-    @staticmethod
-    def check_log(scenario, outcome, before, after):
-        """The one log file of the run: its name's time within the run and its exact bytes."""
-        if scenario.expect_log is None:
-            files = [f for f in outcome.log_files if f.suffix == ".txt"]
-            return [f"unexpected log files {[f.name for f in files]}"] if files else []
-        if len(outcome.log_files) != 1:
-            return [f"expected one log file, found {[f.name for f in outcome.log_files]}"]
-        log = outcome.log_files[0]
-        problems = []
-        match = re.fullmatch(r"Orvane\.Launcher-(-?\d+)-(\d+)\.txt", log.name)
-        if not match:
-            problems.append(f"log file name {log.name!r}")
-        elif not int(before) - 1 <= int(match.group(1)) <= int(after) + 1:
-            problems.append(f"log file time {match.group(1)} outside the run ({int(before)}..{int(after)})")
-        expected = log_bytes(scenario.expect_log, scenario.log_seed)
-        actual = log.read_bytes()
-        if actual != expected:
-            problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
-        return problems
+        return sorted(folder.iterdir()) if folder.is_dir() else []
 
     def check_record(self, scenario, outcome, before, after):
         """The run record in the prefix's registry file, in both views; the event source; the event."""
@@ -461,40 +354,65 @@ class Suite:
         source = {subkey: values for subkey, values in found.items() if in_key_tree(subkey, EVENT_SOURCE_KEY)}
         problems = [f"record in the 32-bit view: {subkey}" for subkey in found if in_key_tree(subkey, RECORD_TREE_32)]
         deploy = self.prefix.host_path(scenario.deploy_dir)
+        expect = scenario.expect_record
         log = ""
         if scenario.expect_log is not None and len(outcome.log_files) == 1:
             log = scenario.log_folder + "\\" + outcome.log_files[0].name
+        chosen_hash = file_sha256(deploy / expect.chosen) if expect.chosen else ""
+        values = {"ExitCode": RegistryValue.dword(scenario.expect_exit),
+                  "Succeeded": RegistryValue.dword(int(outcome_of(scenario)[0])),
+                  "PatchFile": RegistryValue.string(expect.patch_file),
+                  "ToolVersion": RegistryValue.string(expect.tool_version), "Log": RegistryValue.string(log),
+                  "LauncherVersion": RegistryValue.string(launcher_version())}
+        patch_keys = {f"Patches\\{file_sha256(deploy / name)}": values for name in expect.hashed}
+        expected = {RECORD_KEY: dict(values, LastPatchSha256=RegistryValue.string(chosen_hash)),
+                    **{RECORD_KEY + "\\" + subkey: values for subkey, values in patch_keys.items()}}
         problems += check_record_time(record, before, after)
-        problems += compare_keys(record, expected_record(scenario, deploy, log), "record")
-        registration = scenario.expect_record.source_before or EVENT_SOURCE_VALUES
-        problems += compare_keys(source, {EVENT_SOURCE_KEY: registration}, "event source")
-        problems += check_event(scenario, outcome, deploy, log)
+        problems += compare_keys(record, expected, "record")
+        problems += compare_keys(source, {EVENT_SOURCE_KEY: expect.source_before or EVENT_SOURCE_VALUES},
+                                 "event source")
+        problems += check_event(scenario, outcome.run_errors, chosen_hash, log)
         if scenario.expect_tool is not None and len(outcome.records) == 1:
             # While the tool runs, the key and each patch file's key say "started": a run that never ends
             # must leave no earlier outcome standing.
             seen = sorted(outcome.records[0].get("record", []))
-            keys = [""] + [f"Patches\\{file_sha256(deploy / name)}" for name in scenario.expect_record.hashed]
-            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in keys)
+            started = sorted(f"record={subkey}|ExitCode={RESULT_STARTED}|Succeeded=0" for subkey in ["", *patch_keys])
             if seen != started:
                 problems.append(f"the tool saw the record {seen}, expected {started}")
         return problems
 
-    @staticmethod
-    def check_tool(scenario, outcome):
-        if scenario.expect_tool is None:
-            return [f"the tool ran although it must not: {outcome.records!r}"] if outcome.records else []
-        if len(outcome.records) != 1:
-            return [f"expected the tool to run once, it ran {len(outcome.records)} times"]
-        parameters, folder = scenario.expect_tool
-        record = outcome.records[0]
-        problems = []
-        # The shell hands the child its file name in quotes, one space, then the parameters as given.
-        command_line = f'"{scenario.tool_path}" {parameters}'
-        if record.get("command_line") != command_line:
-            problems.append(f"tool command line {record.get('command_line')!r}, expected {command_line!r}")
-        if record.get("current_directory") != folder:
-            problems.append(f"tool working folder {record.get('current_directory')!r}, expected {folder!r}")
-        return problems
+
+def check_log(scenario, outcome, before, after):
+    """The one log file of the run: its name's time within the run and its exact bytes."""
+    if scenario.expect_log is None:
+        files = [f.name for f in outcome.log_files if f.suffix == ".txt"]
+        return [f"unexpected log files {files}"] if files else []
+    if len(outcome.log_files) != 1:
+        return [f"expected one log file, found {[f.name for f in outcome.log_files]}"]
+    log = outcome.log_files[0]
+    problems = []
+    match = re.fullmatch(r"Orvane\.Launcher-(-?\d+)-(\d+)\.txt", log.name)
+    if not match:
+        problems.append(f"log file name {log.name!r}")
+    elif not int(before) - 1 <= int(match.group(1)) <= int(after) + 1:
+        problems.append(f"log file time {match.group(1)} outside the run ({int(before)}..{int(after)})")
+    expected, actual = log_bytes(scenario.expect_log, outcome.seeds.get(log)), log.read_bytes()
+    if actual != expected:
+        problems.append(f"log bytes differ:\n      got      {actual!r}\n      expected {expected!r}")
+    return problems
+
+
+def check_tool(scenario, outcome):
+    if scenario.expect_tool is None:
+        return [f"the tool ran although it must not: {outcome.records!r}"] if outcome.records else []
+    if len(outcome.records) != 1:
+        return [f"expected the tool to run once, it ran {len(outcome.records)} times"]
+    parameters, folder = scenario.expect_tool
+    record = outcome.records[0]
+    # The shell hands the child its file name in quotes, one space, then the parameters as given.
+    expected = {"command_line": f'"{scenario.tool_path}" {parameters}', "current_directory": folder}
+    return [f"tool {key} {record.get(key)!r}, expected {value!r}" for key, value in expected.items()
+            if record.get(key) != value]
 
 
 # ---- the harness's own pieces, a test of their own -------------------------------------------------------------
@@ -502,20 +420,17 @@ class Suite:
 def harness_checks(suite):
     """Proves the pieces the scenarios stand on: exact registry bytes, the runner, the stand-in's record."""
     prefix = suite.prefix
-    problems = []
     for path in (suite.runner, stand_in_program(suite.helper_tools_dir, NO_VERSION), suite.planted_dll):
         if not path.exists():
             return [f"{path} is not built"]
-
-    raw = RegistryValue(REG_SZ, b"C\0:\0\\")  # odd length, no terminator: what the registry editor cannot store
-    # The reader of the server's file, which the record's checks stand on, gets back the exact bytes of each
-    # form the server saves: hex for the raw value, an escaped text, a number.
-    values = {"InstallLocation": raw, "Text": RegistryValue.string('C:\\a "b" \u00e9\U0001d11e\r\n'),
-              "Number": RegistryValue.dword(0xC0000005)}
+    problems = []
+    # The reader of the server's file, which the record's checks stand on, gets back the exact bytes of each form
+    # the server saves: hex for a raw value (odd length, no terminator), an escaped text, a number.
+    values = {"InstallLocation": RegistryValue(REG_SZ, b"C\0:\0\\"), "Number": RegistryValue.dword(0xC0000005),
+              "Text": RegistryValue.string('C:\\a "b" \u00e9\U0001d11e\r\n')}
     prefix.set_machine_keys({UNINSTALL_KEY: values})
     read = {subkey.lower(): found for subkey, found in prefix.read_machine_keys(UNINSTALL_KEY).items()}
-    saved = (prefix.root / "system.reg").read_text(encoding="utf-8")
-    if '"InstallLocation"=hex(1):43,00,3a,00,5c\n' not in saved:
+    if '"InstallLocation"=hex(1):43,00,3a,00,5c\n' not in (prefix.root / "system.reg").read_text(encoding="utf-8"):
         problems.append("the registry did not keep the raw value's bytes")
     if read != {UNINSTALL_KEY.lower(): values}:
         problems.append(f"the registry file's reader gave {read!r}, expected {values!r}")
@@ -529,9 +444,8 @@ def harness_checks(suite):
     run = prefix.run_raw([str(suite.runner), "C:\\harness\\kestrun.exe", "/a", "b c"], timeout=60)
     if "0xC0000005 3221225477 -1073741819" not in run.stdout:
         problems.append(f"runner output {run.stdout!r}, expected the full exit code 0xC0000005")
-    record = (tool.parent / "stand_in_record.txt").read_text(encoding="utf-8") if (
-        tool.parent / "stand_in_record.txt").exists() else ""
-    if 'command_line=C:\\harness\\kestrun.exe /a "b c"\n' not in record:
-        problems.append(f"stand-in record {record!r}")
+    records = stand_in_records(tool.parent)
+    if [record.get("command_line") for record in records] != ['C:\\harness\\kestrun.exe /a "b c"']:
+        problems.append(f"stand-in records {records!r}")
     suite.reset()
     return problems

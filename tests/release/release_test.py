@@ -108,14 +108,12 @@ def check_unsigned(tree):
     check("unsigned release: the four files, checksums, the build's program and version", problems)
     if status != 0:
         return None
-    problems = []
     try:
-        codes = json.loads((dist / "intune-return-codes.json").read_text())
-        seen = [(entry["returnCode"], entry["type"]) for entry in codes]
-        if sorted(seen) != sorted(EXPECTED_CODES.items()):
-            problems.append(f"return codes {seen}")
+        seen = sorted((entry["returnCode"], entry["type"])
+                      for entry in json.loads((dist / "intune-return-codes.json").read_text()))
+        problems = [] if seen == sorted(EXPECTED_CODES.items()) else [f"return codes {seen}"]
     except (ValueError, KeyError, TypeError) as error:
-        problems.append(f"not the expected JSON: {error!r}")
+        problems = [f"not the expected JSON: {error!r}"]
     check("intune-return-codes.json: each code once, with its type", problems)
     return (dist / PROGRAM).read_bytes()
 
@@ -171,16 +169,10 @@ def check_refusals(tree, certificates, password_file):
     (tree / "dist").mkdir(exist_ok=True)  # a release from before must not survive a failed one either
     for name, pkcs12, passwords in cases:
         status, output = release(tree, ORVANE_SIGN_PKCS12=pkcs12, ORVANE_SIGN_PASSWORD_FILE=passwords)
-        problems = []
-        if status == 0:
-            problems.append("exit status 0")
-        if len(output) != 1 or not output[0].startswith("release: "):
-            problems.append(f"not one line: {output}")
-        if (tree / "dist").exists():
-            problems.append("dist/ exists")
-        if password_file.read_text().strip() in "\n".join(output):
-            problems.append("the password shows in the output")
-        check(f"refused, one line, no dist/: {name}", problems)
+        failures = {"exit status 0": status == 0, f"not one line: {output}": len(output) != 1
+                    or not output[0].startswith("release: "), "dist/ exists": (tree / "dist").exists(),
+                    "the password shows in the output": password_file.read_text().strip() in "\n".join(output)}
+        check(f"refused, one line, no dist/: {name}", [problem for problem, failed in failures.items() if failed])
 
 
 def check_under_wine(work, certificates, password_file):
