@@ -13,7 +13,6 @@ import shutil
 import time
 
 from scripts.exit_codes import signed
-from testkit.source_tree import source_string
 from testkit.stand_in import NO_VERSION, SHORT_RECORD, stand_in_versions
 from testkit.wine_prefix import RECORD_KEY, REG_EXPAND_SZ, RegistryValue, parse_timed_run, runner_exit_code
 from tests.e2e.harness import (ASIDE_PREFIX, BOM, DEPLOY_DIR, FALLBACK_FOLDER, INSTALL_LOCATION,
@@ -22,9 +21,24 @@ from tests.e2e.harness import (ASIDE_PREFIX, BOM, DEPLOY_DIR, FALLBACK_FOLDER, I
                                scenario_tool_path)
 
 
+# The launcher's words, written out here on their own rather than read from its sources, so that a changed
+# wording fails these runs as it would fail whoever reads the logs; msg() fills one in printf's way.
+WORDS = {
+    "INSTALL_PATH_FOUND": "[INFO] installation path found: %s",
+    "INSTALL_PATH_NOT_FOUND": "[ERROR] installation path not found!",
+    "NOT_FOUND": "[ERROR] %s not found!",
+    "VERSION_SIZE_FAILED": "[ERROR] GetFileVersionInfoSize failed! GetLastError: %d",
+    "VERSION_QUERY_FAILED": "[ERROR] VerQueryValue failed! GetLastError: %d",
+    "VERSION_DEFAULTING": "[ERROR] Could not read kestrun.exe fileversion, defaulting to new encryption method!",
+    "WILL_RUN": "[INFO] will run %s with parameters :\n\t %s",
+    "COULD_NOT_RUN": "[ERROR] kestrun.exe could not be run!",
+    "TOOL_RETURNED": "[ERROR] %s returned %d",
+    "TOOL_SUCCEEDED": "[INFO] kestrun.exe returned with ERROR_SUCCESS.",
+}
+
+
 def msg(name, *args):
-    """A log line as the launcher writes it: its message constant `name`, filled in printf's way."""
-    return source_string(name) % args
+    return WORDS[name] % args
 
 
 TOOL = scenario_tool_path(INSTALL_LOCATION)
