@@ -50,9 +50,7 @@ void VersionReadingMachine() {
 
 /// The log's bytes as `lines` would leave them, with or without the byte-order mark.
 std::string LogBytesOf(const std::vector<std::u16string>& lines, bool mark = true) {
-    std::string bytes = testing::BOM;
-    for (const std::u16string& line : lines) bytes += LogOf({line}).substr(3);
-    return mark ? bytes : bytes.substr(3);
+    return LogOf(lines).substr(mark ? 0 : testing::BOM.size());
 }
 
 const std::vector<std::u16string> NORMAL = {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED};
@@ -332,6 +330,26 @@ const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProce
                                            "GetLastError",      "IsWellKnownSid",      "EqualSid",
                                            "LocalFree"};
 
+using CallKey = std::tuple<std::string, std::u16string, int>;
+
+std::string Show(const CallKey& key) {
+    return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
+}
+
+/// The traced calls that can fail, up to the first called `stop`, each with its turn among the
+/// calls of its name on what it is made on.
+std::vector<CallKey> FailableCalls(const std::string& stop = "") {
+    std::vector<CallKey> calls;
+    std::map<std::pair<std::string, std::u16string>, int> seen;
+    for (const sim::TracedCall& traced : sim::Trace()) {
+        if (traced.name == stop) break;
+        if (CANNOT_FAIL.count(traced.name) == 0) {
+            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
+        }
+    }
+    return calls;
+}
+
 std::string Expected(const CallRow& row) {
     switch (row.log) {
         case LogFile::Marked: return LogBytesOf(row.lines);
@@ -343,21 +361,12 @@ std::string Expected(const CallRow& row) {
 TEST(CallRowsTest, EveryCallOfTheRunHasItsRow) {
     CallProbeMachine();
     RunLaunchSequence();
-    using Key = std::tuple<std::string, std::u16string, int>;
-    std::map<std::pair<std::string, std::u16string>, int> seen;
-    std::set<Key> calls;
-    for (const sim::TracedCall& traced : sim::Trace()) {
-        if (CANNOT_FAIL.count(traced.name) == 0) {
-            calls.insert({traced.name, traced.on, ++seen[{traced.name, traced.on}]});
-        }
-    }
-    std::set<Key> rows;
+    const std::vector<CallKey> traced = FailableCalls();
+    const std::set<CallKey> calls(traced.begin(), traced.end());
+    std::set<CallKey> rows;
     for (const CallRow& row : AllRows()) rows.insert({row.call, row.on, row.nth});
-    const auto show = [](const Key& key) {
-        return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
-    };
-    for (const Key& call : calls) EXPECT_EQ(rows.count(call), 1u) << "no row for " << show(call);
-    for (const Key& row : rows) EXPECT_EQ(calls.count(row), 1u) << "the run makes no call " << show(row);
+    for (const CallKey& call : calls) EXPECT_EQ(rows.count(call), 1u) << "no row for " << Show(call);
+    for (const CallKey& row : rows) EXPECT_EQ(calls.count(row), 1u) << "the run makes no call " << Show(row);
 }
 
 class FailingCallTest : public ::testing::TestWithParam<CallRow> {};
@@ -412,37 +421,29 @@ TEST(ElevatedFailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsi
     RunLaunchSequence();
     ASSERT_EQ(testing::LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
     // OpenLog's calls: everything before the installation lookup's first.
-    std::vector<std::tuple<std::string, std::u16string, int>> calls;
-    std::map<std::pair<std::string, std::u16string>, int> seen;
-    for (const sim::TracedCall& traced : sim::Trace()) {
-        if (traced.name == "IsWow64Process") break;
-        if (CANNOT_FAIL.count(traced.name) == 0) {
-            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
-        }
-    }
+    const std::vector<CallKey> calls = FailableCalls("IsWow64Process");
     ASSERT_GT(calls.size(), 15u);
     std::set<std::u16string> places;
-    for (const auto& [name, on, nth] : calls) {
+    for (const CallKey& call : calls) {
+        SCOPED_TRACE(Show(call));
         ElevatedRunOverAnotherAccountsFolder();
-        sim::FailCallOn(name, on, INJECTED, nth);
-        const std::string what = name + " on \"" + sim::Utf8(on) + "\" #" + std::to_string(nth);
-        EXPECT_EQ(RunLaunchSequence(), 0u) << what;
+        sim::FailCallOn(std::get<0>(call), std::get<1>(call), INJECTED, std::get<2>(call));
+        EXPECT_EQ(RunLaunchSequence(), 0u);
         const std::u16string named = testing::LogNamedByTheEvent();
         places.insert(named.substr(0, named.size() - std::min(named.size(), LOG_NAME.size())));
         if (!named.empty()) {
             const std::string log = sim::ReadFile(named);
-            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false)) << what;
+            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false));
         }
         for (const char16_t* folder : {THEIR_VELMOR, THEIR_ASIDE, u"C:\\Windows\\Logs\\Velmor"}) {
             if (folder + LOG_NAME != named) {
-                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << what << ": a log nobody names";
+                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << "a log nobody names";
             }
         }
-        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME) << what;
+        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME);
         EXPECT_TRUE(sim::ReadFile(THEIR_VELMOR + THEIR_FILE) == "theirs" ||
-                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs")
-            << what;
-        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs");
+        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
     }
     // The failures reach every place the log can go: the fresh folder, the fallback, none.
     EXPECT_EQ(places, (std::set<std::u16string>{u"", THEIR_VELMOR, u"C:\\Windows\\Logs\\Velmor"}));

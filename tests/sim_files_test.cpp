@@ -1,4 +1,5 @@
-// The simulation's files, folders and handles: sharing, dispositions and errors as on Windows.
+// The simulation's files, folders and handles: sharing, dispositions, descriptors and errors as on
+// Windows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -262,6 +263,31 @@ TEST_F(SimFilesTest, RenameThroughAHandleMovesTheObjectItselfAndNeverReplaces) {
     const platform::ScopedFile busy(OpenFolder(u"C:\\busy", DELETE));
     EXPECT_FALSE(SetFileInformationByHandle(busy.Get(), u"C:\\other"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimFilesTest, FoldersCreatedWithADescriptorTakeItsOwnerAndItsDacl) {
+    platform::ScopedLocal descriptor;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                                     SDDL_REVISION_1, descriptor.Receive()));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
+    sim::SetProcessAccount(sim::Account::User);  // a standard user may not name Administrators
+    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked", &attributes));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_OWNER);
+    sim::SetProcessAccount(sim::Account::User, true);  // an elevated administrator may
+    EXPECT_TRUE(CreateDirectoryW(u"C:\\locked", &attributes));
+    const sim::Security security = sim::SecurityOf(u"C:\\locked");
+    EXPECT_EQ(security.owner, sim::Account::Administrators);
+    EXPECT_TRUE(security.protectedDacl);
+    EXPECT_EQ(security.standardUser, 0u);
+    sim::SetProcessAccount(sim::Account::User, false);
+    EXPECT_EQ(CreateFileW(u"C:\\locked\\f.txt", W, SR, CREATE_NEW, 0), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked\\sub", nullptr));
+    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAG:SYD:(A;;FA;;;SY)", SDDL_REVISION_1,
+                                                                      descriptor.Receive()));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    descriptor.Close();
+    EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
 }
 
 }  // namespace

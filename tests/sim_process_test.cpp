@@ -44,13 +44,6 @@ TEST_P(ModuleFileNameTest, IsCutAsWindows6Does) {
 
 ORVANE_NAMED_ROWS(Rows, ModuleFileNameTest, MODULE_ROWS);
 
-TEST_F(SimProcessTest, ModuleFileNameFailsAsConfigured) {
-    sim::FailModuleFileName(ERROR_ACCESS_DENIED);
-    char16_t buffer[MAX_PATH];
-    EXPECT_EQ(GetModuleFileNameW(nullptr, buffer, MAX_PATH), 0u);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-}
-
 struct ToolRow {
     const char* name;
     sim::ToolScript script;
