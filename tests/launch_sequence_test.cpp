@@ -92,11 +92,6 @@ const OutcomeCase OUTCOME_CASES[] = {
      },
      2,
      {Line(msg::INSTALL_PATH_FOUND, DEEP_FOLDER), Line(msg::NOT_FOUND, DEEP_FOLDER + u"\\installer\\kestrun.exe")}},
-    {"LegacyFilePresentVersionUnreadableToolSucceeds",
-     [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
-     0,
-     {FOUND, SIZE_FAILED, msg::VERSION_DEFAULTING, WILL_RUN, msg::TOOL_SUCCEEDED},
-     u"D:\\deploy"},
     {"LegacyToolGetsTheOldFileAndTheScriptFolder",
      [] {
          sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");

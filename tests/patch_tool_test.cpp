@@ -41,10 +41,6 @@ ORVANE_PRINT_BY_NAME(ParameterCase)
 
 const ParameterCase PARAMETER_CASES[] = {
     {"CurrentFile", u"D:\\deploy\\patch.rkv", u"D:\\deploy", false, u" /encfile \"D:\\deploy\\patch.rkv\""},
-    {"LegacyFileWithScriptFolder", u"D:\\deploy\\patch.rkv.old", u"D:\\deploy", true,
-     u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\""},
-    {"LegacyFileInADriveRoot", u"E:\\patch.rkv.old", u"E:", true,
-     u" /encfile \"E:\\patch.rkv.old\" /var scriptdir \"E:\""},
     {"LegacyFileWithoutAFolder", u"patch.rkv.old", u"", true, u" /encfile \"patch.rkv.old\" /var scriptdir \"\""},
     {"QuotesInThePathStayAsTheyAre", u"D:\\a \"q\"\\patch.rkv", u"D:\\a \"q\"", false,
      u" /encfile \"D:\\a \"q\"\\patch.rkv\""},
