@@ -1,5 +1,4 @@
-// The simulation's files, folders and handles: sharing, dispositions, descriptors and errors as on
-// Windows.
+// The simulation's files, folders and handles: sharing, dispositions and errors as on Windows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -94,20 +93,6 @@ TEST_P(SimCreateFileTest, DispositionsAndErrors) {
 }
 
 ORVANE_NAMED_ROWS(Rows, SimCreateFileTest, OPEN_ROWS);
-
-TEST_F(SimFilesTest, DeniedOpensFailWithTheirError) {
-    sim::MakeFile(u"C:\\a.txt");
-    sim::MakeFile(u"C:\\b.txt");
-    sim::DenyOpen(u"C:\\a.txt", ERROR_ACCESS_DENIED);
-    sim::DenyReadOpen(u"C:\\b.txt");
-    EXPECT_EQ(CreateFileW(u"C:/a.txt", W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CreateFileW(u"C:\\b.txt", R | W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    HANDLE writeOnly = CreateFileW(u"C:\\b.txt", W, SR, OPEN_ALWAYS, 0);
-    EXPECT_NE(writeOnly, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(writeOnly));
-}
 
 TEST_F(SimFilesTest, ReadsFromThePositionAndWritesAtTheEnd) {
     sim::MakeFile(u"C:\\f.bin", "abc");
@@ -265,29 +250,13 @@ TEST_F(SimFilesTest, RenameThroughAHandleMovesTheObjectItselfAndNeverReplaces) {
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
 }
 
-TEST_F(SimFilesTest, FoldersCreatedWithADescriptorTakeItsOwnerAndItsDacl) {
-    platform::ScopedLocal descriptor;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
-                                                                     SDDL_REVISION_1, descriptor.Receive()));
-    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor.Get(), FALSE};
-    sim::SetProcessAccount(sim::Account::User);  // a standard user may not name Administrators
-    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked", &attributes));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_OWNER);
-    sim::SetProcessAccount(sim::Account::User, true);  // an elevated administrator may
-    EXPECT_TRUE(CreateDirectoryW(u"C:\\locked", &attributes));
-    const sim::Security security = sim::SecurityOf(u"C:\\locked");
-    EXPECT_EQ(security.owner, sim::Account::Administrators);
-    EXPECT_TRUE(security.protectedDacl);
-    EXPECT_EQ(security.standardUser, 0u);
-    sim::SetProcessAccount(sim::Account::User, false);
-    EXPECT_EQ(CreateFileW(u"C:\\locked\\f.txt", W, SR, CREATE_NEW, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_FALSE(CreateDirectoryW(u"C:\\locked\\sub", nullptr));
-    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorW(u"O:BAG:SYD:(A;;FA;;;SY)", SDDL_REVISION_1,
-                                                                      descriptor.Receive()));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    descriptor.Close();
-    EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
+TEST_F(SimFilesTest, WindowsFolderAsConfiguredOrTheSizeItNeeds) {
+    char16_t folder[MAX_PATH] = {};
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 10u);
+    EXPECT_EQ(std::u16string(folder), u"C:\\Windows");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, 10), 11u);
+    sim::SetWindowsFolder(u"D:\\Win");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 6u);
 }
 
 }  // namespace

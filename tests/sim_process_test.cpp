@@ -10,8 +10,6 @@ namespace {
 using namespace platform;
 using namespace orvane::testing;
 
-using SimProcessTest = SimFixture;
-
 struct ModuleRow {
     const char* name;
     DWORD size;
@@ -86,13 +84,5 @@ TEST_P(ToolScriptTest, DecidesTheOutcome) {
 }
 
 ORVANE_NAMED_ROWS(Rows, ToolScriptTest, TOOL_ROWS);
-
-TEST_F(SimProcessTest, LaunchRecordOfTheWrongSizeIsRefused) {
-    SHELLEXECUTEINFOW info = Record();
-    info.cbSize = 60 + 4;
-    EXPECT_FALSE(ShellExecuteExW(&info));
-    EXPECT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::OpenProcessHandles(), 0);
-}
 
 }  // namespace

@@ -52,20 +52,6 @@ VersionRead ReadVersion(const char16_t* file) {
     return out;
 }
 
-TEST_F(SimVersionTest, VersionRecordSitsInsideTheCopiedResource) {
-    const char16_t* tool = u"C:\\installer\\kestrun.exe";
-    sim::MakeFile(tool, "MZ");
-    sim::SetFileVersion(tool, 0x00060002, 0x00030004);
-    VersionRead read = ReadVersion(tool);
-    EXPECT_TRUE(read.query);
-    EXPECT_EQ(read.length, 52u);
-    EXPECT_EQ(read.fixed.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(read.fixed.dwStrucVersion, 0x00010000u);
-    EXPECT_EQ(read.fixed.dwFileVersionMS, 0x00060002u);
-    EXPECT_EQ(read.fixed.dwFileVersionLS, 0x00030004u);
-    EXPECT_EQ(sim::VersionSizeCalls(), 1);
-}
-
 // The failures a stage is told to have are the launcher's tests' business; these are the ones
 // Windows gives by itself.
 TEST_F(SimVersionTest, MissingFileNoResourceShortRecordAndSmallBuffer) {
