@@ -10,8 +10,6 @@ namespace {
 using namespace platform;
 using namespace orvane::testing;
 
-using SimShellTest = SimFixture;
-
 std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
 
 struct FileSpecRow {
@@ -163,7 +161,5 @@ TEST_P(PathFileExistsTest, ReadsPathsAsTheFileSystemDoes) {
 }
 
 ORVANE_NAMED_ROWS(Rows, PathFileExistsTest, EXISTS_ROWS);
-
-TEST_F(SimShellTest, PathFileExistsOfNoPathIsFalse) { EXPECT_FALSE(PathFileExistsW(nullptr)); }
 
 }  // namespace
