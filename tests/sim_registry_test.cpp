@@ -176,7 +176,7 @@ TEST_P(RegistryCreateTest, MakesTheKeyAndThoseAboveItInTheChosenView) {
 
 ORVANE_NAMED_ROWS(Rows, RegistryCreateTest, CREATE_ROWS);
 
-TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWrite) {
+TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWriteAndOnlyThere) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key,
                               nullptr),
@@ -202,6 +202,11 @@ TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWrite) {
     EXPECT_EQ(RegSetValueExW(readOnly, u"Other", REG_DWORD, number, 4), LONG{ERROR_ACCESS_DENIED});
     EXPECT_EQ(sim::GetValue(V64, RECORD_KEY, u"Other"), std::nullopt);
     RegCloseKey(readOnly);
+    HKEY writeOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &writeOnly), 0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(writeOnly, u"Folder", nullptr, nullptr, nullptr, &size), LONG{ERROR_ACCESS_DENIED});
+    RegCloseKey(writeOnly);
     RegCloseKey(key);
     EXPECT_EQ(RegSetValueExW(key, u"Other", REG_DWORD, number, 4), LONG{ERROR_INVALID_HANDLE});
 }
