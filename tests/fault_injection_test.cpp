@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <map>
-#include <ostream>
 #include <set>
 #include <string>
 #include <tuple>
@@ -24,6 +24,7 @@
 #include "launcher/messages.h"
 #include "platform/process.h"
 #include "support/machine.h"
+#include "support/named_case.h"
 
 namespace orvane {
 namespace {
@@ -49,22 +50,30 @@ void VersionReadingMachine() {
 
 /// The log's bytes as `lines` would leave them, with or without the byte-order mark.
 std::string LogBytesOf(const std::vector<std::u16string>& lines, bool mark = true) {
-    std::string bytes = testing::BOM;
-    for (const std::u16string& line : lines) bytes += LogOf({line}).substr(3);
-    return mark ? bytes : bytes.substr(3);
+    return LogOf(lines).substr(mark ? 0 : testing::BOM.size());
 }
+
+const std::vector<std::u16string> NORMAL = {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED};
+const std::vector<std::u16string> CURRENT_FILE = {FOUND, WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
 
 // ---- refused memory ------------------------------------------------------------------------
 
-struct RunCase {
+enum class Heap { Runtime, General };
+
+struct RefusalCase {
     const char* name;
+    Heap heap;
     void (*arrange)();
     std::vector<std::u16string> messages;  // of the normal run, in order
+    int versionBufferRefusals;             // the one failure the run reports and goes on from
 };
+ORVANE_PRINT_BY_NAME(RefusalCase)
 
-const RunCase RUNS[] = {
-    {"typical", testing::TypicalMachine, {FOUND, WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED}},
-    {"version read", VersionReadingMachine, {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED}},
+const RefusalCase REFUSAL_CASES[] = {
+    {"RuntimeHeapTypical", Heap::Runtime, testing::TypicalMachine, CURRENT_FILE, 0},
+    {"RuntimeHeapVersionRead", Heap::Runtime, VersionReadingMachine, NORMAL, 0},
+    {"GeneralHeapTypical", Heap::General, testing::TypicalMachine, CURRENT_FILE, 0},
+    {"GeneralHeapVersionRead", Heap::General, VersionReadingMachine, NORMAL, 1},
 };
 
 /// How many whole messages of the normal run the log holds (0 for the mark alone), or -1 when
@@ -95,10 +104,6 @@ bool RefusedVersionBuffer(const std::string& log) {
     return number.find_first_not_of("-0123456789") == std::string::npos;
 }
 
-enum class Heap { Runtime, General };
-
-void PrintTo(Heap heap, std::ostream* out) { *out << (heap == Heap::Runtime ? "runtime heap" : "general heap"); }
-
 int StringAllocations(Heap heap) {
     const sim::HeapCounts counts = sim::Heap();
     return heap == Heap::Runtime ? counts.runtimeAllocs + counts.runtimeReallocs : counts.generalAllocs;
@@ -118,7 +123,7 @@ void Refuse(Heap heap, int k) {
     }
 }
 
-class RefusedMemoryTest : public ::testing::TestWithParam<Heap> {
+class RefusedMemoryTest : public ::testing::TestWithParam<RefusalCase> {
 protected:
     // The child must run in the parent's machine, whose files the parent reads afterwards: a
     // child that re-executed the test would set up a machine of its own.
@@ -126,46 +131,38 @@ protected:
 };
 
 TEST_P(RefusedMemoryTest, EveryRefusalEndsByTheFatalStopWithWholeLogLines) {
-    const Heap heap = GetParam();
-    for (const RunCase& run : RUNS) {
-        run.arrange();
-        ASSERT_EQ(RunLaunchSequence(), 0u) << run.name;
-        ASSERT_EQ(testing::LogBytes(), LogBytesOf(run.messages)) << run.name;
-        const int total = StringAllocations(heap);
-        ASSERT_GT(total, 0) << run.name;
+    const RefusalCase& run = GetParam();
+    run.arrange();
+    ASSERT_EQ(RunLaunchSequence(), 0u);
+    ASSERT_EQ(testing::LogBytes(), LogBytesOf(run.messages));
+    const int total = StringAllocations(run.heap);
+    ASSERT_GT(total, 0);
 
-        std::set<int> cuts;
-        int refusedVersionBuffer = 0;
-        for (int k = 1; k <= total; ++k) {
-            run.arrange();
-            EXPECT_EXIT(
-                {
-                    Refuse(heap, k);
-                    RunLaunchSequence();
-                },
-                ::testing::KilledBySignal(SIGABRT), sim::FatalSiteName(RefusedSite(heap)))
-                << run.name << ", allocation " << k << " of " << total;
-            if (RefusedVersionBuffer(testing::LogBytes())) {
-                ++refusedVersionBuffer;
-                continue;
-            }
-            int whole = -1;
-            EXPECT_TRUE(CutAtAMessage(run.messages, whole)) << run.name << ", allocation " << k << " of " << total;
-            cuts.insert(whole);
+    std::set<int> cuts;
+    int refusedVersionBuffer = 0;
+    for (int k = 1; k <= total; ++k) {
+        run.arrange();
+        EXPECT_EXIT(
+            {
+                Refuse(run.heap, k);
+                RunLaunchSequence();
+            },
+            ::testing::KilledBySignal(SIGABRT), sim::FatalSiteName(RefusedSite(run.heap)))
+            << "allocation " << k << " of " << total;
+        if (RefusedVersionBuffer(testing::LogBytes())) {
+            ++refusedVersionBuffer;
+            continue;
         }
-        // Strings are made before the log exists and after lines were written: the check saw both.
-        EXPECT_GT(cuts.size(), 1u) << run.name;
-        // Only the version buffer is an expected failure, reported before the run goes on.
-        const bool readsVersion = run.arrange == VersionReadingMachine;
-        EXPECT_EQ(refusedVersionBuffer, heap == Heap::General && readsVersion ? 1 : 0) << run.name;
+        int whole = -1;
+        EXPECT_TRUE(CutAtAMessage(run.messages, whole)) << "allocation " << k << " of " << total;
+        cuts.insert(whole);
     }
+    // Strings are made before the log exists and after lines were written: the check saw both.
+    EXPECT_GT(cuts.size(), 1u);
+    EXPECT_EQ(refusedVersionBuffer, run.versionBufferRefusals);
 }
 
-INSTANTIATE_TEST_SUITE_P(Heaps, RefusedMemoryTest, ::testing::Values(Heap::Runtime, Heap::General),
-                         [](const ::testing::TestParamInfo<Heap>& info) {
-                             return info.param == Heap::Runtime ? std::string("RuntimeHeap")
-                                                                : std::string("GeneralHeap");
-                         });
+ORVANE_NAMED_ROWS(Runs, RefusedMemoryTest, REFUSAL_CASES);
 
 // ---- failing platform calls ----------------------------------------------------------------
 
@@ -204,10 +201,9 @@ struct CallRow {
     std::vector<std::u16string> lines;
     LogFile log = LogFile::Marked;
     const char16_t* logPath = DATA_LOG;
+    std::string name = "";  // the call, the letters and digits of what it is made on, its turn
 };
-
-const std::vector<std::u16string> NORMAL = {FOUND, WILL_RUN_LEGACY, msg::TOOL_SUCCEEDED};
-const std::vector<std::u16string> CURRENT_FILE = {FOUND, WILL_RUN_CURRENT, msg::TOOL_SUCCEEDED};
+ORVANE_PRINT_BY_NAME(CallRow)
 
 std::vector<CallRow> CallRows() {
     const auto versionFailure = [](const char16_t* format) {
@@ -318,6 +314,13 @@ std::vector<CallRow> AllRows() {
     std::vector<CallRow> rows = CallRows();
     const std::vector<CallRow> record = RecordRows();
     rows.insert(rows.end(), record.begin(), record.end());
+    for (CallRow& row : rows) {
+        row.name = std::string(row.call) + "_";
+        for (const char16_t ch : row.on) {
+            if (ch < 128 && std::isalnum(ch)) row.name += static_cast<char>(ch);
+        }
+        row.name += "_" + std::to_string(row.nth);
+    }
     return rows;
 }
 
@@ -327,6 +330,26 @@ const std::set<std::string> CANNOT_FAIL = {"GetCurrentProcess", "GetCurrentProce
                                            "GetLastError",      "IsWellKnownSid",      "EqualSid",
                                            "LocalFree"};
 
+using CallKey = std::tuple<std::string, std::u16string, int>;
+
+std::string Show(const CallKey& key) {
+    return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
+}
+
+/// The traced calls that can fail, up to the first called `stop`, each with its turn among the
+/// calls of its name on what it is made on.
+std::vector<CallKey> FailableCalls(const std::string& stop = "") {
+    std::vector<CallKey> calls;
+    std::map<std::pair<std::string, std::u16string>, int> seen;
+    for (const sim::TracedCall& traced : sim::Trace()) {
+        if (traced.name == stop) break;
+        if (CANNOT_FAIL.count(traced.name) == 0) {
+            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
+        }
+    }
+    return calls;
+}
+
 std::string Expected(const CallRow& row) {
     switch (row.log) {
         case LogFile::Marked: return LogBytesOf(row.lines);
@@ -335,60 +358,45 @@ std::string Expected(const CallRow& row) {
     }
 }
 
-TEST(FailingCallTest, TheNormalRunOfTheProbeMachine) {
-    CallProbeMachine();
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    EXPECT_EQ(sim::ReadFile(DATA_LOG), LogBytesOf(NORMAL));
-}
-
-TEST(FailingCallTest, EveryCallOfTheRunHasItsRow) {
+TEST(CallRowsTest, EveryCallOfTheRunHasItsRow) {
     CallProbeMachine();
     RunLaunchSequence();
-    using Key = std::tuple<std::string, std::u16string, int>;
-    std::map<std::pair<std::string, std::u16string>, int> seen;
-    std::set<Key> calls;
-    for (const sim::TracedCall& traced : sim::Trace()) {
-        if (CANNOT_FAIL.count(traced.name) == 0) {
-            calls.insert({traced.name, traced.on, ++seen[{traced.name, traced.on}]});
-        }
-    }
-    std::set<Key> rows;
+    const std::vector<CallKey> traced = FailableCalls();
+    const std::set<CallKey> calls(traced.begin(), traced.end());
+    std::set<CallKey> rows;
     for (const CallRow& row : AllRows()) rows.insert({row.call, row.on, row.nth});
-    const auto show = [](const Key& key) {
-        return std::get<0>(key) + " on \"" + sim::Utf8(std::get<1>(key)) + "\" #" + std::to_string(std::get<2>(key));
-    };
-    for (const Key& call : calls) EXPECT_EQ(rows.count(call), 1u) << "no row for " << show(call);
-    for (const Key& row : rows) EXPECT_EQ(calls.count(row), 1u) << "the run makes no call " << show(row);
+    for (const CallKey& call : calls) EXPECT_EQ(rows.count(call), 1u) << "no row for " << Show(call);
+    for (const CallKey& row : rows) EXPECT_EQ(calls.count(row), 1u) << "the run makes no call " << Show(row);
 }
 
-TEST(FailingCallTest, EachFailingCallEndsWithItsExitCodeAndLog) {
-    for (const CallRow& row : AllRows()) {
-        CallProbeMachine();
-        sim::FailCallOn(row.call, row.on, INJECTED, row.nth);
-        const std::string what =
-            std::string(row.call) + " on \"" + sim::Utf8(row.on) + "\" #" + std::to_string(row.nth);
-        EXPECT_EQ(RunLaunchSequence(), row.result) << what;
-        EXPECT_EQ(sim::FileExists(row.logPath), row.log != LogFile::Missing) << what;
-        EXPECT_EQ(sim::ReadFile(row.logPath), Expected(row)) << what;
-        if (row.logPath != DATA_LOG) {
-            EXPECT_FALSE(sim::FileExists(DATA_LOG)) << what;
-        }
-        EXPECT_EQ(sim::Heap().runtimeLive, 0) << what;
-        EXPECT_EQ(sim::Heap().generalLive, 0) << what;
-        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
-        const bool failedClose = std::string(row.call).find("Close") != std::string::npos ||
-                                 std::string(row.call).find("Release") != std::string::npos ||
-                                 std::string(row.call).find("Destroy") != std::string::npos ||
-                                 std::string(row.call) == "DeregisterEventSource";
-        if (!failedClose) {
-            EXPECT_EQ(sim::OpenKeys(), 0) << what;
-            EXPECT_EQ(sim::OpenCryptHandles(), 0) << what;
-            EXPECT_EQ(sim::OpenEventSources(), 0) << what;
-        }
-        // A close that fails leaves its handle open; every other path closes the token.
-        EXPECT_EQ(sim::OpenTokens(), std::string(row.call) == "CloseHandle" && row.on == TOKEN ? 1 : 0) << what;
+class FailingCallTest : public ::testing::TestWithParam<CallRow> {};
+
+TEST_P(FailingCallTest, EndsWithItsExitCodeAndLog) {
+    const CallRow& row = GetParam();
+    CallProbeMachine();
+    sim::FailCallOn(row.call, row.on, INJECTED, row.nth);
+    EXPECT_EQ(RunLaunchSequence(), row.result);
+    EXPECT_EQ(sim::FileExists(row.logPath), row.log != LogFile::Missing);
+    EXPECT_EQ(sim::ReadFile(row.logPath), Expected(row));
+    if (row.logPath != DATA_LOG) {
+        EXPECT_FALSE(sim::FileExists(DATA_LOG));
     }
+    EXPECT_EQ(sim::Heap().runtimeLive, 0);
+    EXPECT_EQ(sim::Heap().generalLive, 0);
+    EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
+    const std::string call = row.call;
+    const bool failedClose = call.find("Close") != std::string::npos || call.find("Release") != std::string::npos ||
+                             call.find("Destroy") != std::string::npos || call == "DeregisterEventSource";
+    if (!failedClose) {
+        EXPECT_EQ(sim::OpenKeys(), 0);
+        EXPECT_EQ(sim::OpenCryptHandles(), 0);
+        EXPECT_EQ(sim::OpenEventSources(), 0);
+    }
+    // A close that fails leaves its handle open; every other path closes the token.
+    EXPECT_EQ(sim::OpenTokens(), call == "CloseHandle" && row.on == TOKEN ? 1 : 0);
 }
+
+ORVANE_NAMED_ROWS(Calls, FailingCallTest, AllRows());
 
 // ---- an elevated run that moves an untrusted folder aside ---------------------------------
 
@@ -408,42 +416,34 @@ void ElevatedRunOverAnotherAccountsFolder() {
     sim::SetOwner(THEIR_VELMOR, sim::Account::OtherUser);
 }
 
-TEST(FailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeavesTheLogWhereTheEventSays) {
+TEST(ElevatedFailingCallTest, EveryFailingCallOfAnElevatedRunThatMovesAFolderAsideLeavesTheLogWhereTheEventSays) {
     ElevatedRunOverAnotherAccountsFolder();
     RunLaunchSequence();
     ASSERT_EQ(testing::LogNamedByTheEvent(), THEIR_VELMOR + LOG_NAME);
     // OpenLog's calls: everything before the installation lookup's first.
-    std::vector<std::tuple<std::string, std::u16string, int>> calls;
-    std::map<std::pair<std::string, std::u16string>, int> seen;
-    for (const sim::TracedCall& traced : sim::Trace()) {
-        if (traced.name == "IsWow64Process") break;
-        if (CANNOT_FAIL.count(traced.name) == 0) {
-            calls.emplace_back(traced.name, traced.on, ++seen[{traced.name, traced.on}]);
-        }
-    }
+    const std::vector<CallKey> calls = FailableCalls("IsWow64Process");
     ASSERT_GT(calls.size(), 15u);
     std::set<std::u16string> places;
-    for (const auto& [name, on, nth] : calls) {
+    for (const CallKey& call : calls) {
+        SCOPED_TRACE(Show(call));
         ElevatedRunOverAnotherAccountsFolder();
-        sim::FailCallOn(name, on, INJECTED, nth);
-        const std::string what = name + " on \"" + sim::Utf8(on) + "\" #" + std::to_string(nth);
-        EXPECT_EQ(RunLaunchSequence(), 0u) << what;
+        sim::FailCallOn(std::get<0>(call), std::get<1>(call), INJECTED, std::get<2>(call));
+        EXPECT_EQ(RunLaunchSequence(), 0u);
         const std::u16string named = testing::LogNamedByTheEvent();
         places.insert(named.substr(0, named.size() - std::min(named.size(), LOG_NAME.size())));
         if (!named.empty()) {
             const std::string log = sim::ReadFile(named);
-            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false)) << what;
+            EXPECT_TRUE(log == LogBytesOf(CURRENT_FILE) || log == LogBytesOf(CURRENT_FILE, false));
         }
         for (const char16_t* folder : {THEIR_VELMOR, THEIR_ASIDE, u"C:\\Windows\\Logs\\Velmor"}) {
             if (folder + LOG_NAME != named) {
-                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << what << ": a log nobody names";
+                EXPECT_FALSE(sim::FileExists(folder + LOG_NAME)) << "a log nobody names";
             }
         }
-        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME) << what;
+        EXPECT_NE(named, THEIR_ASIDE + LOG_NAME);
         EXPECT_TRUE(sim::ReadFile(THEIR_VELMOR + THEIR_FILE) == "theirs" ||
-                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs")
-            << what;
-        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0) << what;
+                    sim::ReadFile(THEIR_ASIDE + THEIR_FILE) == "theirs");
+        EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
     }
     // The failures reach every place the log can go: the fresh folder, the fallback, none.
     EXPECT_EQ(places, (std::set<std::u16string>{u"", THEIR_VELMOR, u"C:\\Windows\\Logs\\Velmor"}));

@@ -7,16 +7,16 @@
 
 #include "platform/registry.h"
 #include "support/machine.h"
+#include "support/named_case.h"
 #include "support/text.h"
 
 namespace orvane {
 namespace {
 
+using testing::Str;
 using testing::UNINSTALL_KEY;
 
-using testing::Str;
-
-std::vector<std::uint8_t> Bytes(const std::u16string& text, bool terminator) {
+std::vector<std::uint8_t> Bytes(const std::u16string& text, bool terminator = true) {
     std::vector<std::uint8_t> bytes((text.size() + (terminator ? 1 : 0)) * 2, 0);
     std::memcpy(bytes.data(), text.data(), text.size() * 2);
     return bytes;
@@ -39,12 +39,8 @@ TEST_F(InstallLookupTest, ReadsTheValueFromTheRequestedView) {
     EXPECT_EQ(sim::RegistryOpens()[0].options, 0u);
     EXPECT_EQ(sim::RegistryCloses(), 2);
     EXPECT_EQ(sim::OpenKeys(), 0);
-}
-
-TEST_F(InstallLookupTest, QueryIsToldTheWholeBufferWithoutRoomForATerminator) {
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\P");
-    (void)ReadInstallLocation(true);
-    ASSERT_EQ(sim::RegistryQueries().size(), 1u);
+    // The whole buffer, with no room kept for a terminator.
+    ASSERT_EQ(sim::RegistryQueries().size(), 2u);
     EXPECT_EQ(sim::RegistryQueries()[0].name, u"InstallLocation");
     EXPECT_TRUE(sim::RegistryQueries()[0].reservedWasNull);
     EXPECT_EQ(sim::RegistryQueries()[0].byteCountIn, 2048u);
@@ -52,8 +48,7 @@ TEST_F(InstallLookupTest, QueryIsToldTheWholeBufferWithoutRoomForATerminator) {
 
 TEST_F(InstallLookupTest, SuccessAdoptsTheValueBuffer) {
     sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\P\\");
-    const GuardedString found = ReadInstallLocation(true);
-    EXPECT_EQ(found.Capacity(), 1024u) << "the buffer itself, not a copy";
+    (void)ReadInstallLocation(true);
     EXPECT_EQ(sim::Heap().generalAllocs, 1);
     EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 2) << "a first block, then one resize";
 }
@@ -69,89 +64,65 @@ TEST_F(InstallLookupTest, NoBlockForTheValueIsTheFatalStop) {
         "fatal stop: block allocation failed");
 }
 
-TEST_F(InstallLookupTest, FailureTable) {
-    struct Row {
-        const char* situation;
-        bool makeKey;
-        platform::DWORD type;
-        std::vector<std::uint8_t> bytes;  // empty with makeValue false: no value
-        bool makeValue;
-        // A failure gives a new empty string with its first block; an empty value passes the
-        // checks and hands over the value buffer itself.
-        std::uint32_t capacity = 64;
-        platform::DWORD reportedSize = 0;  // what the query says it stored, when not the truth
-    };
-    const std::u16string long1024(1024, u'x');
-    const Row rows[] = {
-        {"key missing", false, 0, {}, false},
-        {"value missing", true, 0, {}, false},
-        {"1024 characters plus terminator", true, platform::REG_SZ, Bytes(long1024, true), true},
-        {"REG_DWORD", true, platform::REG_DWORD, {1, 0, 0, 0}, true},
-        {"REG_BINARY", true, platform::REG_BINARY, Bytes(u"C:\\P", true), true},
-        {"REG_MULTI_SZ", true, platform::REG_MULTI_SZ, Bytes(u"C:\\P", true), true},
-        {"no terminator", true, platform::REG_SZ, Bytes(u"C:\\P", false), true},
-        {"odd byte count", true, platform::REG_SZ, {u'C', 0, u':', 0, 0}, true},
-        {"odd byte count ending in a zero character", true, platform::REG_SZ, {u'C', 0, 0, 0, 0}, true},
-        {"zero bytes", true, platform::REG_SZ, {}, true, 1024},
-        {"empty string", true, platform::REG_SZ, Bytes(u"", true), true, 1024},
-        {"empty expandable string", true, platform::REG_EXPAND_SZ, Bytes(u"", true), true, 1024},
-        // One character past the room given: its last character would be the buffer's own
-        // terminator slot, so only the bound on the count refuses it.
-        {"byte count past the room", true, platform::REG_SZ, Bytes(u"C:\\P", true), true, 64, 2050},
-    };
-    for (const Row& row : rows) {
-        sim::Reset();
-        if (row.makeKey) sim::MakeKey(sim::View::Bit64, UNINSTALL_KEY);
-        if (row.makeValue) sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", row.type, row.bytes);
-        if (row.reportedSize != 0) sim::MisreportNextValueSize(row.reportedSize);
-        const GuardedString found = ReadInstallLocation(true);
-        EXPECT_EQ(found.Length(), 0u) << row.situation;
-        EXPECT_EQ(found.Capacity(), row.capacity) << row.situation;
-        EXPECT_EQ(sim::RegistryCloses(), row.makeKey ? 1 : 0) << row.situation;
-        EXPECT_EQ(sim::OpenKeys(), 0) << row.situation;
-        EXPECT_EQ(sim::Heap().runtimeLive, 1) << row.situation << ": only the result's block is left";
-    }
+enum class Key { Missing, Present, Denied };
+
+struct ValueCase {
+    const char* name;
+    Key key;
+    platform::DWORD type;  // 0: no value
+    std::vector<std::uint8_t> bytes;
+    std::u16string found;
+    // A failure gives a new empty string with its first block; a value that passes the checks
+    // hands over the value buffer itself.
+    std::uint32_t capacity = 64;
+    platform::DWORD reportedSize = 0;  // what the query says it stored, when not the truth
+};
+ORVANE_PRINT_BY_NAME(ValueCase)
+
+const std::u16string LONGEST(1023, u'x');
+constexpr platform::DWORD SZ = platform::REG_SZ;
+
+const ValueCase VALUE_CASES[] = {
+    {"KeyMissing", Key::Missing, 0, {}, u""},
+    {"KeyDenied", Key::Denied, SZ, Bytes(u"C:\\P\\"), u""},
+    {"ValueMissing", Key::Present, 0, {}, u""},
+    {"Longest", Key::Present, SZ, Bytes(LONGEST), LONGEST, 1024},
+    {"OneCharacterTooLong", Key::Present, SZ, Bytes(LONGEST + u"x"), u""},
+    {"Dword", Key::Present, platform::REG_DWORD, {1, 0, 0, 0}, u""},
+    {"Binary", Key::Present, platform::REG_BINARY, Bytes(u"C:\\P"), u""},
+    {"MultiString", Key::Present, platform::REG_MULTI_SZ, Bytes(u"C:\\P"), u""},
+    {"NoTerminator", Key::Present, SZ, Bytes(u"C:\\P", false), u""},
+    {"OddByteCount", Key::Present, SZ, {u'C', 0, u':', 0, 0}, u""},
+    {"OddByteCountEndingInAZeroCharacter", Key::Present, SZ, {u'C', 0, 0, 0, 0}, u""},
+    {"ZeroBytes", Key::Present, SZ, {}, u"", 1024},
+    {"EmptyString", Key::Present, SZ, Bytes(u""), u"", 1024},
+    {"EmptyExpandableString", Key::Present, platform::REG_EXPAND_SZ, Bytes(u""), u"", 1024},
+    // One character past the room given: its last character would be the buffer's own
+    // terminator slot, so only the bound on the count refuses it.
+    {"ByteCountPastTheRoom", Key::Present, SZ, Bytes(u"C:\\P"), u"", 64, 2050},
+    {"ExpandableStringUnexpanded", Key::Present, platform::REG_EXPAND_SZ, Bytes(u"%ProgramFiles%\\P"),
+     u"%ProgramFiles%\\P", 1024},
+    {"EndsAtTheFirstZero", Key::Present, SZ, Bytes(std::u16string(u"C:\\A\0B", 6)), u"C:\\A", 1024},
+    {"OutsideTheBasicPlane", Key::Present, SZ, Bytes(u"C:\\\U0001F600\\"), u"C:\\\U0001F600\\", 1024},
+};
+
+class InstallValueTest : public InstallLookupTest, public ::testing::WithParamInterface<ValueCase> {};
+
+TEST_P(InstallValueTest, IsReturnedAsStoredOrEmpty) {
+    const ValueCase& row = GetParam();
+    if (row.key != Key::Missing) sim::MakeKey(sim::View::Bit64, UNINSTALL_KEY);
+    if (row.key == Key::Denied) sim::DenyKey(UNINSTALL_KEY, platform::ERROR_ACCESS_DENIED);
+    if (row.type != 0) sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", row.type, row.bytes);
+    if (row.reportedSize != 0) sim::MisreportNextValueSize(row.reportedSize);
+    const GuardedString found = ReadInstallLocation(true);
+    EXPECT_EQ(Str(found), row.found);
+    EXPECT_EQ(found.Capacity(), row.capacity);
+    EXPECT_EQ(sim::RegistryCloses(), row.key == Key::Present ? 1 : 0);
+    EXPECT_EQ(sim::OpenKeys(), 0);
+    EXPECT_EQ(sim::Heap().runtimeLive, 1) << "only the result's block is left";
 }
 
-TEST_F(InstallLookupTest, AccessDeniedGivesTheEmptyResultAndClosesNothing) {
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\P\\");
-    sim::DenyKey(UNINSTALL_KEY, platform::ERROR_ACCESS_DENIED);
-    EXPECT_EQ(ReadInstallLocation(true).Length(), 0u);
-    EXPECT_EQ(sim::RegistryCloses(), 0);
-}
-
-TEST_F(InstallLookupTest, LengthEdgeAt1023Characters) {
-    const std::u16string longest(1023, u'y');
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", longest);
-    EXPECT_EQ(Str(ReadInstallLocation(true)), longest);
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", longest + u"y");
-    EXPECT_EQ(ReadInstallLocation(true).Length(), 0u);
-}
-
-TEST_F(InstallLookupTest, ValueIsReturnedAsStored) {
-    struct Row {
-        platform::DWORD type;
-        std::vector<std::uint8_t> bytes;
-        std::u16string expected;
-    };
-    const Row rows[] = {
-        {platform::REG_EXPAND_SZ, Bytes(u"%ProgramFiles%\\Product", true), u"%ProgramFiles%\\Product"},
-        {platform::REG_SZ, Bytes(u"C:\\Product", true), u"C:\\Product"},
-        {platform::REG_SZ, Bytes(std::u16string(u"C:\\A\0B", 6), true), u"C:\\A"},
-        {platform::REG_SZ, Bytes(u"C:\\\U0001F600\\", true), u"C:\\\U0001F600\\"},
-    };
-    for (const Row& row : rows) {
-        sim::Reset();
-        sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", row.type, row.bytes);
-        EXPECT_EQ(Str(ReadInstallLocation(true)), row.expected);
-    }
-}
-
-TEST_F(InstallLookupTest, ThirtyTwoBitMachineHasOneView) {
-    sim::SetMachine64Bit(false);
-    sim::SetString(sim::View::Bit32, UNINSTALL_KEY, u"InstallLocation", u"C:\\Only\\");
-    EXPECT_EQ(Str(ReadInstallLocation(false)), u"C:\\Only\\");
-}
+ORVANE_NAMED_ROWS(Values, InstallValueTest, VALUE_CASES);
 
 }  // namespace
 }  // namespace orvane

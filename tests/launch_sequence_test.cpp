@@ -27,42 +27,55 @@ protected:
     void SetUp() override { testing::TypicalMachine(); }
 };
 
-TEST_F(LaunchSequenceTest, TypicalRunWritesTheExactLog) {
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    EXPECT_EQ(LogBytes(), LogOf({FOUND, WILL_RUN, msg::TOOL_SUCCEEDED}));
-    ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].directory, u"D:\\deploy");
-    EXPECT_EQ(sim::VersionSizeCalls(), 0);
-    EXPECT_EQ(sim::Heap().runtimeLive, 0) << "every local string is released";
-    EXPECT_EQ(sim::Heap().generalLive, 0);
-}
-
-// How the run ends before the tool runs; the tool's own outcomes are RunPatchTool's table.
+// How a run ends: its code, its log and, when the tool started, the folder it started in.
 struct OutcomeCase {
     const char* name;
     void (*arrange)();
     LaunchResult result;
     std::vector<std::u16string> lines;
+    const char16_t* directory = nullptr;  // no launch
 };
 ORVANE_PRINT_BY_NAME(OutcomeCase)
 
 const std::u16string DEEP_FOLDER = u"C:\\" + std::u16string(200, u'p') + u"\\" + std::u16string(40, u'q');
+const std::u16string LONG_MODULE = u"D:\\" + std::u16string(300, u'd') + u"\\Orvane.Launcher.exe";
 const std::u16string SIZE_FAILED = Line(msg::VERSION_SIZE_FAILED, u"1812");
+const std::u16string LEGACY_PARAMETERS = u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\"";
+
+void SetInstallLocation(const std::u16string& folder) {
+    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", folder);
+}
 
 const OutcomeCase OUTCOME_CASES[] = {
+    {"Typical", [] {}, 0, {FOUND, WILL_RUN, msg::TOOL_SUCCEEDED}, u"D:\\deploy"},
     {"NoInstallFolder", [] { sim::Reset(); }, 3, {msg::INSTALL_PATH_NOT_FOUND}},
-    {"EmptyInstallFolder",
-     [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u""); },
-     3,
-     {msg::INSTALL_PATH_NOT_FOUND}},
+    {"EmptyInstallFolder", [] { SetInstallLocation(u""); }, 3, {msg::INSTALL_PATH_NOT_FOUND}},
     {"ToolMissing",
-     [] { sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere"); },
+     [] { SetInstallLocation(u"C:\\Elsewhere"); },
      2,
      {Line(msg::INSTALL_PATH_FOUND, u"C:\\Elsewhere"), Line(msg::NOT_FOUND, u"C:\\Elsewhere\\installer\\kestrun.exe")}},
+    {"InstallFolderWithoutTrailingBackslash",
+     [] { SetInstallLocation(u"C:\\Program Files\\Product"); },
+     0,
+     {Line(msg::INSTALL_PATH_FOUND, u"C:\\Program Files\\Product"), WILL_RUN, msg::TOOL_SUCCEEDED},
+     u"D:\\deploy"},
     {"PatchMissing",
      [] { sim::SetModuleFileName(u"D:\\x\\l.exe"); },
      2,
      {FOUND, Line(msg::NOT_FOUND, u"D:\\x\\patch.rkv")}},
+    // The module's path cut short by the buffer has no folder to take.
+    {"CutShortModulePath",
+     [] { sim::SetModuleFileName(LONG_MODULE); },
+     2,
+     {FOUND, Line(msg::NOT_FOUND, LONG_MODULE.substr(0, 259) + u"\\patch.rkv")}},
+    {"FailedModulePathLooksForBareNamesInTheCurrentFolder",
+     [] {
+         sim::FailModuleFileName(platform::ERROR_ACCESS_DENIED);
+         sim::SetCurrentFolder(u"D:\\deploy");
+     },
+     0,
+     {FOUND, Line(msg::WILL_RUN, TOOL_PATH, u" /encfile \"patch.rkv\""), msg::TOOL_SUCCEEDED},
+     u""},
     {"OnlyTheLegacyFileAndToolWithoutVersion",
      [] {
          sim::SetModuleFileName(u"D:\\old\\l.exe");
@@ -74,29 +87,50 @@ const OutcomeCase OUTCOME_CASES[] = {
     // of a deep install folder looks missing, though it is there.
     {"InstallFolderTooDeep",
      [] {
-         sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", DEEP_FOLDER);
+         SetInstallLocation(DEEP_FOLDER);
          sim::MakeFile(DEEP_FOLDER + u"\\installer\\kestrun.exe", "MZ");
      },
      2,
      {Line(msg::INSTALL_PATH_FOUND, DEEP_FOLDER), Line(msg::NOT_FOUND, DEEP_FOLDER + u"\\installer\\kestrun.exe")}},
-    {"LegacyFilePresentVersionUnreadableToolSucceeds",
-     [] { sim::MakeFile(u"D:\\deploy\\patch.rkv.old"); },
+    {"LegacyToolGetsTheOldFileAndTheScriptFolder",
+     [] {
+         sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");
+         sim::SetFileVersion(TOOL_PATH, 0x00060006, 0x001100FD);
+     },
      0,
-     {FOUND, SIZE_FAILED, msg::VERSION_DEFAULTING, WILL_RUN, msg::TOOL_SUCCEEDED}},
+     {FOUND, Line(msg::WILL_RUN, TOOL_PATH, LEGACY_PARAMETERS), msg::TOOL_SUCCEEDED},
+     u"D:\\deploy"},
+    {"LauncherInADriveRoot",
+     [] {
+         sim::MakeDrive(u'E');
+         sim::SetModuleFileName(u"E:\\Orvane.Launcher.exe");
+         sim::MakeFile(u"E:\\patch.rkv", "p");
+         sim::MakeFile(u"E:\\patch.rkv.old", "p");
+         sim::SetFileVersion(TOOL_PATH, 0x00060000, 0x00010000);
+     },
+     0,
+     {FOUND, Line(msg::WILL_RUN, TOOL_PATH, u" /encfile \"E:\\patch.rkv.old\" /var scriptdir \"E:\""),
+      msg::TOOL_SUCCEEDED},
+     u"E:"},
 };
 
 class LaunchOutcomeTest : public LaunchSequenceTest, public ::testing::WithParamInterface<OutcomeCase> {};
 
 TEST_P(LaunchOutcomeTest, EndsWithItsCodeAndLog) {
-    GetParam().arrange();
-    EXPECT_EQ(RunLaunchSequence(), GetParam().result);
-    EXPECT_EQ(LogBytes(), LogOf(GetParam().lines));
+    const OutcomeCase& row = GetParam();
+    row.arrange();
+    EXPECT_EQ(RunLaunchSequence(), row.result);
+    EXPECT_EQ(LogBytes(), LogOf(row.lines));
+    ASSERT_EQ(sim::Launches().size(), row.directory != nullptr ? 1u : 0u);
+    if (row.directory != nullptr) {
+        EXPECT_EQ(sim::Launches()[0].directory, row.directory);
+    }
     EXPECT_EQ(sim::OpenProcessHandles(), 0);
-    EXPECT_EQ(sim::Heap().runtimeLive, 0);
+    EXPECT_EQ(sim::Heap().runtimeLive, 0) << "every local string is released";
+    EXPECT_EQ(sim::Heap().generalLive, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, LaunchOutcomeTest, ::testing::ValuesIn(OUTCOME_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Outcomes, LaunchOutcomeTest, OUTCOME_CASES);
 
 struct Wow64Case {
     const char* name;
@@ -122,53 +156,7 @@ TEST_P(Wow64ViewTest, AnswerPicksTheRegistryView) {
     EXPECT_EQ(sim::RegistryOpens()[0].access, GetParam().access);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, Wow64ViewTest, ::testing::ValuesIn(WOW64_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LaunchSequenceTest, LegacyToolGetsTheOldFileAndTheScriptFolder) {
-    sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");
-    sim::SetFileVersion(TOOL_PATH, 0x00060006, 0x001100FD);
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].parameters, u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\"");
-}
-
-TEST_F(LaunchSequenceTest, LauncherInADriveRoot) {
-    sim::MakeDrive(u'E');
-    sim::SetModuleFileName(u"E:\\Orvane.Launcher.exe");
-    sim::MakeFile(u"E:\\patch.rkv", "p");
-    sim::MakeFile(u"E:\\patch.rkv.old", "p");
-    sim::SetFileVersion(TOOL_PATH, 0x00060000, 0x00010000);
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].directory, u"E:");
-    EXPECT_EQ(sim::Launches()[0].parameters, u" /encfile \"E:\\patch.rkv.old\" /var scriptdir \"E:\"");
-}
-
-TEST_F(LaunchSequenceTest, CutShortModulePathDerivesNoFolder) {
-    const std::u16string longPath = u"D:\\" + std::u16string(300, u'd') + u"\\Orvane.Launcher.exe";
-    sim::SetModuleFileName(longPath);
-    EXPECT_EQ(RunLaunchSequence(), 2u);
-    const std::u16string cut = longPath.substr(0, 259);
-    EXPECT_EQ(LogBytes(), LogOf({FOUND, Line(msg::NOT_FOUND, cut + u"\\patch.rkv")}));
-    EXPECT_TRUE(sim::Launches().empty());
-}
-
-TEST_F(LaunchSequenceTest, FailedModulePathLooksForBareNamesInTheCurrentFolder) {
-    sim::FailModuleFileName(platform::ERROR_ACCESS_DENIED);
-    sim::SetCurrentFolder(u"D:\\deploy");
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].parameters, u" /encfile \"patch.rkv\"");
-    EXPECT_EQ(sim::Launches()[0].directory, u"");
-}
-
-TEST_F(LaunchSequenceTest, InstallFolderWithoutTrailingBackslash) {
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\Program Files\\Product");
-    EXPECT_EQ(RunLaunchSequence(), 0u);
-    ASSERT_EQ(sim::Launches().size(), 1u);
-    EXPECT_EQ(sim::Launches()[0].file, TOOL_PATH);
-}
+ORVANE_NAMED_ROWS(Answers, Wow64ViewTest, WOW64_CASES);
 
 TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateSendsTheLogToTheFallback) {
     const std::u16string deep = u"C:\\" + std::u16string(200, u'a') + u"\\" + std::u16string(44, u'b');
@@ -192,7 +180,7 @@ TEST_F(LaunchSequenceTest, RunWithoutALogStillEndsWithTheRightCode) {
 }
 
 TEST_F(LaunchSequenceTest, CharactersOutsideTheBasicPlaneReachTheLogAsFourBytes) {
-    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"C:\\\U0001F600\\");
+    SetInstallLocation(u"C:\\\U0001F600\\");
     sim::MakeFile(u"C:\\\U0001F600\\installer\\kestrun.exe", "MZ");
     EXPECT_EQ(RunLaunchSequence(), 0u);
     EXPECT_NE(LogBytes().find("C:\\\xF0\x9F\x98\x80\\\r\n"), std::string::npos);

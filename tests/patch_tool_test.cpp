@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "launcher/messages.h"
 #include "log/log_file.h"
 #include "platform/process.h"
@@ -43,10 +41,6 @@ ORVANE_PRINT_BY_NAME(ParameterCase)
 
 const ParameterCase PARAMETER_CASES[] = {
     {"CurrentFile", u"D:\\deploy\\patch.rkv", u"D:\\deploy", false, u" /encfile \"D:\\deploy\\patch.rkv\""},
-    {"LegacyFileWithScriptFolder", u"D:\\deploy\\patch.rkv.old", u"D:\\deploy", true,
-     u" /encfile \"D:\\deploy\\patch.rkv.old\" /var scriptdir \"D:\\deploy\""},
-    {"LegacyFileInADriveRoot", u"E:\\patch.rkv.old", u"E:", true,
-     u" /encfile \"E:\\patch.rkv.old\" /var scriptdir \"E:\""},
     {"LegacyFileWithoutAFolder", u"patch.rkv.old", u"", true, u" /encfile \"patch.rkv.old\" /var scriptdir \"\""},
     {"QuotesInThePathStayAsTheyAre", u"D:\\a \"q\"\\patch.rkv", u"D:\\a \"q\"", false,
      u" /encfile \"D:\\a \"q\"\\patch.rkv\""},
@@ -71,8 +65,7 @@ TEST_P(LaunchParametersTest, LaunchRecordAndParameters) {
     EXPECT_EQ(LogBytes(), LogOf({Line(msg::WILL_RUN, TOOL_PATH, row.parameters), msg::TOOL_SUCCEEDED}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Parameters, LaunchParametersTest, ::testing::ValuesIn(PARAMETER_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Parameters, LaunchParametersTest, PARAMETER_CASES);
 
 struct ToolOutcomeCase {
     const char* name;
@@ -83,19 +76,17 @@ struct ToolOutcomeCase {
 };
 ORVANE_PRINT_BY_NAME(ToolOutcomeCase)
 
+std::u16string Returned(const char16_t* code) { return Line(msg::TOOL_RETURNED, TOOL_PATH, code); }
+
 const ToolOutcomeCase TOOL_OUTCOME_CASES[] = {
     {"ExitZero", {}, 0, msg::TOOL_SUCCEEDED, 1},
     {"StartFails", {.startFails = true}, 5, msg::COULD_NOT_RUN, 0},
     {"TimeOut", {.waitResult = 258}, 258, Line(msg::WAIT_RETURNED, u"258"), 1},
     {"WaitFails", {.waitResult = 0xFFFFFFFF}, 0xFFFFFFFF, Line(msg::WAIT_RETURNED, u"-1"), 1},
     {"NoHandle", {.noProcessHandle = true}, 0xFFFFFFFF, Line(msg::WAIT_RETURNED, u"-1"), 0},
-    {"ExitOne", {.exitCode = 1}, 1, Line(msg::TOOL_RETURNED, TOOL_PATH, u"1"), 1},
-    {"ExitAccessViolation",
-     {.exitCode = 0xC0000005},
-     0xC0000005,
-     Line(msg::TOOL_RETURNED, TOOL_PATH, u"-1073741819"),
-     1},
-    {"ExitAllOnes", {.exitCode = 0xFFFFFFFF}, 0xFFFFFFFF, Line(msg::TOOL_RETURNED, TOOL_PATH, u"-1"), 1},
+    {"ExitOne", {.exitCode = 1}, 1, Returned(u"1"), 1},
+    {"ExitAccessViolation", {.exitCode = 0xC0000005}, 0xC0000005, Returned(u"-1073741819"), 1},
+    {"ExitAllOnes", {.exitCode = 0xFFFFFFFF}, 0xFFFFFFFF, Returned(u"-1"), 1},
     {"ExitCodeUnreadable",
      {.exitCode = 7, .exitCodeFails = true, .exitCodeError = 6},
      0xFFFFFFFF,
@@ -118,8 +109,7 @@ TEST_P(ToolOutcomeTest, EndsWithItsResultAndMessage) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Outcomes, ToolOutcomeTest, ::testing::ValuesIn(TOOL_OUTCOME_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Outcomes, ToolOutcomeTest, TOOL_OUTCOME_CASES);
 
 }  // namespace
 }  // namespace orvane

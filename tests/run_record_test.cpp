@@ -57,6 +57,18 @@ struct TimeCase {
 };
 ORVANE_PRINT_BY_NAME(TimeCase)
 
+constexpr std::int64_t At1970(std::int64_t seconds) { return EPOCH_1970 + seconds * TICKS_PER_SECOND; }
+
+const TimeCase TIME_CASES[] = {
+    {"FiletimeZero", 0, u"1601-01-01T00:00:00Z"},
+    {"UnixEpoch", At1970(0), u"1970-01-01T00:00:00Z"},
+    {"LastSecondOfADay", At1970(86399) + 9999999, u"1970-01-01T23:59:59Z"},
+    {"LeapDay2000", At1970(951782400), u"2000-02-29T00:00:00Z"},
+    {"March2100NoLeapDay", At1970(4107542400), u"2100-03-01T00:00:00Z"},
+    {"TheSimulatedClock", At1970(1600000000), u"2020-09-13T12:26:40Z"},
+    {"NewYearsEve2026", At1970(1798761599), u"2026-12-31T23:59:59Z"},
+};
+
 class IsoTimeTest : public ::testing::TestWithParam<TimeCase> {};
 
 TEST_P(IsoTimeTest, GivesUtcToTheSecond) {
@@ -65,47 +77,40 @@ TEST_P(IsoTimeTest, GivesUtcToTheSecond) {
     EXPECT_EQ(std::u16string(text), GetParam().text);
 }
 
-constexpr std::int64_t At1970(std::int64_t seconds) { return EPOCH_1970 + seconds * TICKS_PER_SECOND; }
-
-INSTANTIATE_TEST_SUITE_P(Dates, IsoTimeTest,
-                         ::testing::Values(TimeCase{"FiletimeZero", 0, u"1601-01-01T00:00:00Z"},
-                                           TimeCase{"UnixEpoch", At1970(0), u"1970-01-01T00:00:00Z"},
-                                           TimeCase{"LastSecondOfADay", At1970(86399) + 9999999,
-                                                    u"1970-01-01T23:59:59Z"},
-                                           TimeCase{"LeapDay2000", At1970(951782400), u"2000-02-29T00:00:00Z"},
-                                           TimeCase{"March2100NoLeapDay", At1970(4107542400), u"2100-03-01T00:00:00Z"},
-                                           TimeCase{"TheSimulatedClock", At1970(1600000000), u"2020-09-13T12:26:40Z"},
-                                           TimeCase{"NewYearsEve2026", At1970(1798761599), u"2026-12-31T23:59:59Z"}),
-                         [](const ::testing::TestParamInfo<TimeCase>& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Dates, IsoTimeTest, TIME_CASES);
 
 // ---- The patch file's hash -----------------------------------------------------------------
 
-TEST(FileHashTest, StreamsTheFileThroughTheSystemsSha256) {
-    struct Row {
-        const char* name;
-        std::string bytes;
-        const char16_t* hash;
-    };
-    const Row rows[] = {
-        {"zero bytes", "", u"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
-        {"three MiB", std::string(3 * 1024 * 1024, 'a'),
-         u"6F850BC94AE6F7DE14297C01616C36D712D22864497B28A63B81D776B035E656"},
-    };
-    for (const Row& row : rows) {
-        sim::Reset();
-        sim::MakeFile(u"D:\\patch.rkv", row.bytes);
-        char16_t hex[SHA256_TEXT_UNITS];
-        ASSERT_TRUE(HashFile(u"D:\\patch.rkv", hex)) << row.name;
-        EXPECT_EQ(std::u16string(hex), row.hash) << row.name;
-        // Fixed-size pieces: the file never has to fit in memory.
-        const std::vector<DWORD> expected(row.bytes.size() / HASH_PIECE_BYTES, HASH_PIECE_BYTES);
-        EXPECT_EQ(sim::HashDataSizes(), expected) << row.name;
-        EXPECT_EQ(sim::OpenCryptHandles(), 0) << row.name;
-        EXPECT_EQ(sim::Heap().generalAllocs + sim::Heap().runtimeAllocs, 0) << row.name;
-    }
+struct HashCase {
+    const char* name;
+    std::string bytes;
+    const char16_t* hash;
+};
+ORVANE_PRINT_BY_NAME(HashCase)
+
+const HashCase HASH_CASES[] = {
+    {"ZeroBytes", "", u"E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855"},
+    {"ThreeMiB", std::string(3 * 1024 * 1024, 'a'),
+     u"6F850BC94AE6F7DE14297C01616C36D712D22864497B28A63B81D776B035E656"},
+};
+
+class FileHashTest : public ::testing::TestWithParam<HashCase> {};
+
+TEST_P(FileHashTest, StreamsTheFileThroughTheSystemsSha256) {
+    sim::Reset();
+    sim::MakeFile(u"D:\\patch.rkv", GetParam().bytes);
+    char16_t hex[SHA256_TEXT_UNITS];
+    ASSERT_TRUE(HashFile(u"D:\\patch.rkv", hex));
+    EXPECT_EQ(std::u16string(hex), GetParam().hash);
+    // Fixed-size pieces: the file never has to fit in memory.
+    EXPECT_EQ(sim::HashDataSizes(), std::vector<DWORD>(GetParam().bytes.size() / HASH_PIECE_BYTES, HASH_PIECE_BYTES));
+    EXPECT_EQ(sim::OpenCryptHandles(), 0);
+    EXPECT_EQ(sim::Heap().generalAllocs + sim::Heap().runtimeAllocs, 0);
 }
 
-TEST(FileHashTest, AFileOthersWriteOrThatIsMissingHasNoHash) {
+ORVANE_NAMED_ROWS(Files, FileHashTest, HASH_CASES);
+
+TEST(FileHashRefusalTest, AFileOthersWriteOrThatIsMissingHasNoHash) {
     sim::Reset();
     char16_t hex[SHA256_TEXT_UNITS] = u"x";
     EXPECT_FALSE(HashFile(u"D:\\missing.rkv", hex));
@@ -124,6 +129,7 @@ TEST(FileHashTest, AFileOthersWriteOrThatIsMissingHasNoHash) {
 struct RunCase {
     const char* name;
     void (*arrange)();
+    sim::ToolScript tool;
     LaunchResult result;
     DWORD succeeded;
     const char16_t* patchFile;             // at the key itself, and in each Patches key
@@ -139,6 +145,7 @@ class RunRecordTest : public ::testing::TestWithParam<RunCase> {};
 TEST_P(RunRecordTest, RecordsTheOutcomeInThe64BitViewAndReportsOneEvent) {
     const RunCase& run = GetParam();
     run.arrange();
+    sim::ScriptTool(run.tool);
     ASSERT_EQ(RunLaunchSequence(), run.result);
 
     const Values root = ValuesAt(RECORD);
@@ -174,117 +181,39 @@ TEST_P(RunRecordTest, RecordsTheOutcomeInThe64BitViewAndReportsOneEvent) {
     EXPECT_EQ(sim::OpenCryptHandles(), 0);
 }
 
-void ToolExits(DWORD code) {
+constexpr const char16_t* CURRENT = u"D:\\deploy\\patch.rkv";
+constexpr const char16_t* LEGACY = u"D:\\deploy\\patch.rkv.old";
+constexpr auto Typical = testing::TypicalMachine;
+
+void ToolElsewhere() {
     testing::TypicalMachine();
-    sim::ScriptTool({.exitCode = code});
+    sim::SetString(View::Bit64, testing::UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, RunRecordTest,
-    ::testing::Values(
-        RunCase{"Typical", testing::TypicalMachine, 0, 1, u"D:\\deploy\\patch.rkv", {PATCH_HASH}, PATCH_HASH, u"", 100},
-        RunCase{"LegacyRecordsBothFiles",
-                LegacyMachine,
-                0,
-                1,
-                u"D:\\deploy\\patch.rkv.old",
-                {PATCH_HASH, OLD_HASH},
-                OLD_HASH,
-                u"6.0.2.999",
-                100},
-        RunCase{"RestartRequired",
-                [] { ToolExits(3010); },
-                3010,
-                1,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                102},
-        RunCase{"ToolFails",
-                [] { ToolExits(0xC0000005); },
-                0xC0000005,
-                0,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                200},
-        // The tool's own 5 is no failed start: the exit code cannot tell them apart, the event does.
-        RunCase{"ToolExitsWithTheLaunchersFive",
-                [] { ToolExits(5); },
-                5,
-                0,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                200},
-        RunCase{"NotInstalled", [] { sim::Reset(); }, 3, 0, u"", {}, u"", u"", 203},
-        RunCase{"ToolMissingBeforeTheChoice",
-                [] {
-                    testing::TypicalMachine();
-                    sim::SetString(View::Bit64, testing::UNINSTALL_KEY, u"InstallLocation", u"C:\\Elsewhere");
-                },
-                2,
-                0,
-                u"",
-                {},
-                u"",
-                u"",
-                202},
-        // Chosen but missing: the file that is there still gets its record of the run.
-        RunCase{"ChosenFileMissing",
-                [] {
-                    LegacyMachine();
-                    sim::SetFileVersion(TOOL_PATH, 0x00070000, 0);
-                    sim::SetModuleFileName(u"D:\\other\\Orvane.Launcher.exe");
-                    sim::MakeFile(u"D:\\other\\patch.rkv.old", "old");
-                },
-                2,
-                0,
-                u"D:\\other\\patch.rkv",
-                {OLD_HASH},
-                u"",
-                u"7.0.0.0",
-                202},
-        RunCase{"StartFails",
-                [] {
-                    testing::TypicalMachine();
-                    sim::ScriptTool({.startFails = true});
-                },
-                5,
-                0,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                205},
-        RunCase{"TimedOut",
-                [] {
-                    testing::TypicalMachine();
-                    sim::ScriptTool({.waitResult = 258});
-                },
-                258,
-                0,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                258},
-        RunCase{"WaitFails",
-                [] {
-                    testing::TypicalMachine();
-                    sim::ScriptTool({.waitResult = 0xFFFFFFFF});
-                },
-                0xFFFFFFFF,
-                0,
-                u"D:\\deploy\\patch.rkv",
-                {PATCH_HASH},
-                PATCH_HASH,
-                u"",
-                299}),
-    [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+// Chosen but missing: the file that is there still gets its record of the run.
+void ChosenFileMissing() {
+    LegacyMachine();
+    sim::SetFileVersion(TOOL_PATH, 0x00070000, 0);
+    sim::SetModuleFileName(u"D:\\other\\Orvane.Launcher.exe");
+    sim::MakeFile(u"D:\\other\\patch.rkv.old", "old");
+}
+
+const RunCase RUN_CASES[] = {
+    {"Typical", Typical, {}, 0, 1, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 100},
+    {"LegacyRecordsBothFiles", LegacyMachine, {}, 0, 1, LEGACY, {PATCH_HASH, OLD_HASH}, OLD_HASH, u"6.0.2.999", 100},
+    {"RestartRequired", Typical, {.exitCode = 3010}, 3010, 1, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 102},
+    {"ToolFails", Typical, {.exitCode = 0xC0000005}, 0xC0000005, 0, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 200},
+    // The tool's own 5 is no failed start: the exit code cannot tell them apart, the event does.
+    {"ToolExitsWithTheLaunchersFive", Typical, {.exitCode = 5}, 5, 0, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 200},
+    {"NotInstalled", sim::Reset, {}, 3, 0, u"", {}, u"", u"", 203},
+    {"ToolMissingBeforeTheChoice", ToolElsewhere, {}, 2, 0, u"", {}, u"", u"", 202},
+    {"ChosenFileMissing", ChosenFileMissing, {}, 2, 0, u"D:\\other\\patch.rkv", {OLD_HASH}, u"", u"7.0.0.0", 202},
+    {"StartFails", Typical, {.startFails = true}, 5, 0, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 205},
+    {"TimedOut", Typical, {.waitResult = 258}, 258, 0, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 258},
+    {"WaitFails", Typical, {.waitResult = 0xFFFFFFFF}, 0xFFFFFFFF, 0, CURRENT, {PATCH_HASH}, PATCH_HASH, u"", 299},
+};
+
+ORVANE_NAMED_ROWS(Outcomes, RunRecordTest, RUN_CASES);
 
 TEST(RunRecordLifeTest, WhileTheToolRunsTheRecordSaysStartedNeverSucceeded) {
     testing::TypicalMachine();

@@ -13,8 +13,6 @@ using namespace orvane::testing;
 
 using SimCryptoTest = SimFixture;
 
-// ---- CryptoAPI and the event log ---------------------------------------------------------
-
 constexpr DWORD NTE_BAD_ALGID = 0x80090008;
 constexpr DWORD NTE_BAD_TYPE = 0x8009000A;
 constexpr DWORD NTE_BAD_HASH_STATE = 0x8009000C;
@@ -54,33 +52,36 @@ std::string DigestOf(const std::string& bytes, const std::vector<std::size_t>& p
 }
 
 struct DigestRow {
-    const char* what;
+    const char* name;
     std::string input;
     std::string digest;
 };
+ORVANE_PRINT_BY_NAME(DigestRow)
 
-TEST_F(SimCryptoTest, Sha256GivesTheKnownDigests) {
-    const DigestRow rows[] = {
-        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
-        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {"55 bytes: the length still fits the block", std::string(55, 'a'),
-         "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
-        {"448 bits: the length needs a second block", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
-         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
-        {"one whole block", std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
-        {"896 bits",
-         "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqr"
-         "stu",
-         "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
-        {"a million a", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
-    };
-    for (const DigestRow& row : rows) {
-        EXPECT_EQ(DigestOf(row.input), row.digest) << row.what;
-        const std::vector<std::uint8_t> direct = sim::Sha256Of(row.input);
-        EXPECT_EQ(Hex(direct.data(), direct.size()), row.digest) << row.what;
-    }
+const DigestRow DIGEST_ROWS[] = {
+    {"Empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+    {"Abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+    // 55 bytes: the length still fits the block; 448 bits: it needs a second one.
+    {"Bytes55", std::string(55, 'a'), "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+    {"Bits448", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+     "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    {"OneWholeBlock", std::string(64, 'a'), "ffe054fe7ae0cb6dc65c3af9b61d5209f439851db43d0ba5997337df154668eb"},
+    {"Bits896",
+     "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmnopqrstnopqrstu",
+     "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+    {"AMillionA", std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+};
+
+class Sha256Test : public SimFixture, public ::testing::WithParamInterface<DigestRow> {};
+
+TEST_P(Sha256Test, GivesTheKnownDigest) {
+    EXPECT_EQ(DigestOf(GetParam().input), GetParam().digest);
+    const std::vector<std::uint8_t> direct = sim::Sha256Of(GetParam().input);
+    EXPECT_EQ(Hex(direct.data(), direct.size()), GetParam().digest);
     EXPECT_EQ(sim::OpenCryptHandles(), 0);
 }
+
+ORVANE_NAMED_ROWS(Vectors, Sha256Test, DIGEST_ROWS);
 
 TEST_F(SimCryptoTest, Sha256OfALargeInputFedInUnevenPiecesEqualsOneShot) {
     std::string bytes(3 * 1024 * 1024 + 17, '\0');
@@ -97,40 +98,44 @@ TEST_F(SimCryptoTest, Sha256OfALargeInputFedInUnevenPiecesEqualsOneShot) {
 }
 
 struct CryptRow {
-    const char* what;
+    const char* name;
     DWORD providerType, flags, algorithm;
     DWORD acquireError, createError;  // 0: works
 };
+ORVANE_PRINT_BY_NAME(CryptRow)
 
-TEST_F(SimCryptoTest, CryptoApiRefusesWhatWindowsRefuses) {
-    const CryptRow rows[] = {
-        {"verify context", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, CALG_SHA_256, 0, 0},
-        {"verify context among other flags", PROV_RSA_AES, CRYPT_VERIFYCONTEXT | 0x40, CALG_SHA_256, 0, 0},
-        {"no verify context: no default container", PROV_RSA_AES, 0, CALG_SHA_256, NTE_BAD_KEYSET, 0},
-        {"a provider type not installed", 1, CRYPT_VERIFYCONTEXT, CALG_SHA_256, NTE_PROV_TYPE_NOT_DEF, 0},
-        {"SHA-1", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, 0x8004, 0, NTE_BAD_ALGID},
-    };
-    for (const CryptRow& row : rows) {
-        sim::Reset();
-        HCRYPTPROV provider = 0x5A5A;
-        HCRYPTHASH hash = 0x5A5A;
-        const BOOL acquired = CryptAcquireContextW(&provider, row.providerType, row.flags);
-        EXPECT_EQ(acquired ? 0 : GetLastError(), row.acquireError) << row.what;
-        if (!acquired) {
-            EXPECT_EQ(provider, 0x5A5Au) << row.what;
-            EXPECT_EQ(sim::OpenCryptHandles(), 0) << row.what;
-            continue;
-        }
-        const BOOL created = CryptCreateHash(provider, row.algorithm, &hash);
-        EXPECT_EQ(created ? 0 : GetLastError(), row.createError) << row.what;
-        EXPECT_EQ(sim::OpenCryptHandles(), created ? 2 : 1) << row.what;
-        if (created) {
-            EXPECT_TRUE(CryptDestroyHash(hash));
-        }
-        EXPECT_TRUE(CryptReleaseContext(provider));
-        EXPECT_EQ(sim::OpenCryptHandles(), 0) << row.what;
+const CryptRow CRYPT_ROWS[] = {
+    {"VerifyContext", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, CALG_SHA_256, 0, 0},
+    {"VerifyContextAmongOtherFlags", PROV_RSA_AES, CRYPT_VERIFYCONTEXT | 0x40, CALG_SHA_256, 0, 0},
+    {"NoVerifyContextNoDefaultContainer", PROV_RSA_AES, 0, CALG_SHA_256, NTE_BAD_KEYSET, 0},
+    {"AProviderTypeNotInstalled", 1, CRYPT_VERIFYCONTEXT, CALG_SHA_256, NTE_PROV_TYPE_NOT_DEF, 0},
+    {"Sha1", PROV_RSA_AES, CRYPT_VERIFYCONTEXT, 0x8004, 0, NTE_BAD_ALGID},
+};
+
+class CryptoApiTest : public SimFixture, public ::testing::WithParamInterface<CryptRow> {};
+
+TEST_P(CryptoApiTest, RefusesWhatWindowsRefuses) {
+    const CryptRow& row = GetParam();
+    HCRYPTPROV provider = 0x5A5A;
+    HCRYPTHASH hash = 0x5A5A;
+    const BOOL acquired = CryptAcquireContextW(&provider, row.providerType, row.flags);
+    EXPECT_EQ(acquired ? 0 : GetLastError(), row.acquireError);
+    if (!acquired) {
+        EXPECT_EQ(provider, 0x5A5Au);
+        EXPECT_EQ(sim::OpenCryptHandles(), 0);
+        return;
     }
+    const BOOL created = CryptCreateHash(provider, row.algorithm, &hash);
+    EXPECT_EQ(created ? 0 : GetLastError(), row.createError);
+    EXPECT_EQ(sim::OpenCryptHandles(), created ? 2 : 1);
+    if (created) {
+        EXPECT_TRUE(CryptDestroyHash(hash));
+    }
+    EXPECT_TRUE(CryptReleaseContext(provider));
+    EXPECT_EQ(sim::OpenCryptHandles(), 0);
 }
+
+ORVANE_NAMED_ROWS(Rows, CryptoApiTest, CRYPT_ROWS);
 
 TEST_F(SimCryptoTest, ReadingTheDigestEndsTheHashAndReleasingTheProviderEndsItsHashes) {
     HCRYPTPROV provider = 0;

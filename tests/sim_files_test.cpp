@@ -13,100 +13,86 @@ using namespace orvane::testing;
 
 using SimFilesTest = SimFixture;
 
-// ---- Files -------------------------------------------------------------------------------
-
 struct SharingRow {
-    const char* what;
+    const char* name;
     DWORD heldAccess, heldShare, access, share;
     DWORD error;  // 0: the second open works
 };
+ORVANE_PRINT_BY_NAME(SharingRow)
 
-TEST_F(SimFilesTest, SharingBetweenOpenHandlesFollowsWindows) {
-    const SharingRow rows[] = {
-        {"deny-write holder refuses a second writer", W, SR, W, SR | SW, ERROR_SHARING_VIOLATION},
-        {"deny-write holder lets a reader that shares write in", W, SR, R, SR | SW, 0},
-        {"a reader that only shares read excludes the holder's write", W, SR, R, SR, ERROR_SHARING_VIOLATION},
-        {"an open without access still may not deny the holder's write", W, SR, 0, 0, ERROR_SHARING_VIOLATION},
-        {"exclusive holder refuses a reader", R | W, 0, R, SR | SW, ERROR_SHARING_VIOLATION},
-        {"sharing holder lets a writer in", R, SR | SW, W, SR | SW, 0},
-        {"read-sharing reader lets a second reader in", R, SR, R, SR, 0},
-    };
-    for (const SharingRow& row : rows) {
-        sim::Reset();
-        sim::MakeFile(u"C:\\log.txt", "x");
-        HANDLE held = CreateFileW(u"C:\\log.txt", row.heldAccess, row.heldShare, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
-        ASSERT_NE(held, INVALID_HANDLE_VALUE) << row.what;
-        HANDLE second = CreateFileW(u"C:/log.txt", row.access, row.share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-        if (row.error == 0) {
-            EXPECT_NE(second, INVALID_HANDLE_VALUE) << row.what;
-        } else {
-            EXPECT_EQ(second, INVALID_HANDLE_VALUE) << row.what;
-            EXPECT_EQ(GetLastError(), row.error) << row.what;
-        }
-        EXPECT_TRUE(CloseHandle(held));
-        HANDLE after = CreateFileW(u"C:\\log.txt", W, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
-        EXPECT_EQ(after == INVALID_HANDLE_VALUE, row.error == 0) << row.what << ": the second handle still holds it";
-    }
+const SharingRow SHARING_ROWS[] = {
+    {"DenyWriteHolderRefusesASecondWriter", W, SR, W, SR | SW, ERROR_SHARING_VIOLATION},
+    {"DenyWriteHolderLetsAReaderThatSharesWriteIn", W, SR, R, SR | SW, 0},
+    {"AReaderThatOnlySharesReadExcludesTheHoldersWrite", W, SR, R, SR, ERROR_SHARING_VIOLATION},
+    {"AnOpenWithoutAccessStillMayNotDenyTheHoldersWrite", W, SR, 0, 0, ERROR_SHARING_VIOLATION},
+    {"ExclusiveHolderRefusesAReader", R | W, 0, R, SR | SW, ERROR_SHARING_VIOLATION},
+    {"SharingHolderLetsAWriterIn", R, SR | SW, W, SR | SW, 0},
+    {"ReadSharingReaderLetsASecondReaderIn", R, SR, R, SR, 0},
+};
+
+class SimSharingTest : public SimFixture, public ::testing::WithParamInterface<SharingRow> {};
+
+TEST_P(SimSharingTest, BetweenOpenHandlesFollowsWindows) {
+    const SharingRow& row = GetParam();
+    sim::MakeFile(u"C:\\log.txt", "x");
+    HANDLE held = CreateFileW(u"C:\\log.txt", row.heldAccess, row.heldShare, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    HANDLE second = CreateFileW(u"C:/log.txt", row.access, row.share, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(second == INVALID_HANDLE_VALUE ? GetLastError() : 0, row.error);
+    EXPECT_TRUE(CloseHandle(held));
+    HANDLE after = CreateFileW(u"C:\\log.txt", W, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(after == INVALID_HANDLE_VALUE, row.error == 0) << "the second handle still holds it";
 }
 
+ORVANE_NAMED_ROWS(Rows, SimSharingTest, SHARING_ROWS);
+
 struct OpenRow {
-    const char* what;
+    const char* name;
     std::u16string path;
     DWORD access, disposition;
     DWORD error;        // 0: opens
     DWORD lastError;    // on success
     std::string after;  // the file's bytes afterwards
 };
+ORVANE_PRINT_BY_NAME(OpenRow)
 
-TEST_F(SimFilesTest, CreateFileDispositionsAndErrors) {
-    const OpenRow rows[] = {
-        {"open existing", u"C:\\dir\\f.txt", R, OPEN_EXISTING, 0, 0, "old"},
-        {"open existing, missing", u"C:\\dir\\g.txt", R, OPEN_EXISTING, ERROR_FILE_NOT_FOUND, 0, ""},
-        {"missing parent", u"C:\\nodir\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
-        {"missing drive", u"Q:\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
-        {"a folder", u"C:\\dir", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
-        {"a folder, open always", u"C:\\dir", W, OPEN_ALWAYS, ERROR_ACCESS_DENIED, 0, ""},
-        {"a drive root", u"C:\\", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
-        {"trailing backslash", u"C:\\dir\\f.txt\\", R, OPEN_EXISTING, 123, 0, "old"},
-        {"create new over a file", u"C:\\dir\\f.txt", W, CREATE_NEW, 80, 0, "old"},
-        {"create new", u"C:\\dir\\g.txt", W, CREATE_NEW, 0, 0, ""},
-        {"open always over a file", u"C:\\dir\\f.txt", W, OPEN_ALWAYS, 0, ERROR_ALREADY_EXISTS, "old"},
-        {"open always, new", u"C:\\dir\\g.txt", W, OPEN_ALWAYS, 0, 0, ""},
-        {"create always truncates", u"C:\\dir\\f.txt", W, CREATE_ALWAYS, 0, ERROR_ALREADY_EXISTS, ""},
-        {"bad disposition", u"C:\\dir\\f.txt", W, 0, ERROR_INVALID_PARAMETER, 0, "old"},
-    };
-    for (const OpenRow& row : rows) {
-        sim::Reset();
-        sim::MakeFile(u"C:\\dir\\f.txt", "old");
-        HANDLE h = CreateFileW(row.path.c_str(), row.access, SR, row.disposition, FILE_ATTRIBUTE_NORMAL);
-        if (row.error == 0) {
-            ASSERT_NE(h, INVALID_HANDLE_VALUE) << row.what;
-            EXPECT_EQ(GetLastError(), row.lastError) << row.what;
-            EXPECT_TRUE(sim::FileExists(row.path)) << row.what;
-            EXPECT_EQ(sim::ReadFile(row.path), row.after) << row.what;
-            EXPECT_TRUE(CloseHandle(h));
-        } else {
-            EXPECT_EQ(h, INVALID_HANDLE_VALUE) << row.what;
-            EXPECT_EQ(GetLastError(), row.error) << row.what;
-            EXPECT_EQ(sim::ReadFile(u"C:\\dir\\f.txt"), "old") << row.what;
-            EXPECT_FALSE(sim::FileExists(u"C:\\dir\\g.txt")) << row.what;
-        }
+const OpenRow OPEN_ROWS[] = {
+    {"OpenExisting", u"C:\\dir\\f.txt", R, OPEN_EXISTING, 0, 0, "old"},
+    {"OpenExistingMissing", u"C:\\dir\\g.txt", R, OPEN_EXISTING, ERROR_FILE_NOT_FOUND, 0, ""},
+    {"MissingParent", u"C:\\nodir\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
+    {"MissingDrive", u"Q:\\f.txt", W, OPEN_ALWAYS, ERROR_PATH_NOT_FOUND, 0, ""},
+    {"AFolder", u"C:\\dir", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
+    {"AFolderOpenAlways", u"C:\\dir", W, OPEN_ALWAYS, ERROR_ACCESS_DENIED, 0, ""},
+    {"ADriveRoot", u"C:\\", R, OPEN_EXISTING, ERROR_ACCESS_DENIED, 0, ""},
+    {"TrailingBackslash", u"C:\\dir\\f.txt\\", R, OPEN_EXISTING, 123, 0, "old"},
+    {"CreateNewOverAFile", u"C:\\dir\\f.txt", W, CREATE_NEW, 80, 0, "old"},
+    {"CreateNew", u"C:\\dir\\g.txt", W, CREATE_NEW, 0, 0, ""},
+    {"OpenAlwaysOverAFile", u"C:\\dir\\f.txt", W, OPEN_ALWAYS, 0, ERROR_ALREADY_EXISTS, "old"},
+    {"OpenAlwaysNew", u"C:\\dir\\g.txt", W, OPEN_ALWAYS, 0, 0, ""},
+    {"CreateAlwaysTruncates", u"C:\\dir\\f.txt", W, CREATE_ALWAYS, 0, ERROR_ALREADY_EXISTS, ""},
+    {"BadDisposition", u"C:\\dir\\f.txt", W, 0, ERROR_INVALID_PARAMETER, 0, "old"},
+};
+
+class SimCreateFileTest : public SimFixture, public ::testing::WithParamInterface<OpenRow> {};
+
+TEST_P(SimCreateFileTest, DispositionsAndErrors) {
+    const OpenRow& row = GetParam();
+    sim::MakeFile(u"C:\\dir\\f.txt", "old");
+    HANDLE h = CreateFileW(row.path.c_str(), row.access, SR, row.disposition, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(GetLastError(), row.error != 0 ? row.error : row.lastError);
+    if (row.error == 0) {
+        ASSERT_NE(h, INVALID_HANDLE_VALUE);
+        EXPECT_TRUE(sim::FileExists(row.path));
+        EXPECT_EQ(sim::ReadFile(row.path), row.after);
+        EXPECT_TRUE(CloseHandle(h));
+    } else {
+        EXPECT_EQ(h, INVALID_HANDLE_VALUE);
+        EXPECT_EQ(sim::ReadFile(u"C:\\dir\\f.txt"), "old");
+        EXPECT_FALSE(sim::FileExists(u"C:\\dir\\g.txt"));
     }
 }
 
-TEST_F(SimFilesTest, DeniedOpensFailWithTheirError) {
-    sim::MakeFile(u"C:\\a.txt");
-    sim::MakeFile(u"C:\\b.txt");
-    sim::DenyOpen(u"C:\\a.txt", ERROR_ACCESS_DENIED);
-    sim::DenyReadOpen(u"C:\\b.txt");
-    EXPECT_EQ(CreateFileW(u"C:/a.txt", W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_EQ(CreateFileW(u"C:\\b.txt", R | W, SR, OPEN_ALWAYS, 0), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
-    HANDLE writeOnly = CreateFileW(u"C:\\b.txt", W, SR, OPEN_ALWAYS, 0);
-    EXPECT_NE(writeOnly, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(CloseHandle(writeOnly));
-}
+ORVANE_NAMED_ROWS(Rows, SimCreateFileTest, OPEN_ROWS);
 
 TEST_F(SimFilesTest, ReadsFromThePositionAndWritesAtTheEnd) {
     sim::MakeFile(u"C:\\f.bin", "abc");
@@ -170,43 +156,46 @@ TEST_F(SimFilesTest, CloseHandleRefusesWhatIsNotOpen) {
 }
 
 struct DirectoryRow {
-    const char* what;
+    const char* name;
     std::u16string path;
-    BOOL result;
-    DWORD error;
+    DWORD error;  // 0: made
+};
+ORVANE_PRINT_BY_NAME(DirectoryRow)
+
+const DirectoryRow DIRECTORY_ROWS[] = {
+    {"NewFolder", u"C:\\ProgramData", 0},
+    {"TrailingBackslash", u"C:\\ProgramData\\", 0},
+    {"OtherSeparator", u"C:/ProgramData", 0},
+    {"FolderExists", u"C:\\existing", ERROR_ALREADY_EXISTS},
+    {"FileOfThatName", u"C:\\file", ERROR_ALREADY_EXISTS},
+    {"ParentMissing", u"C:\\ProgramData\\Velmor", ERROR_PATH_NOT_FOUND},
+    {"ParentIsAFile", u"C:\\file\\sub", ERROR_PATH_NOT_FOUND},
+    {"DriveMissing", u"Q:\\Velmor", ERROR_PATH_NOT_FOUND},
+    {"DriveRoot", u"C:\\", ERROR_ACCESS_DENIED},
+    {"Denied", u"C:\\denied", ERROR_ACCESS_DENIED},
 };
 
-TEST_F(SimFilesTest, CreateDirectoryMakesOneFolderOrSaysWhyNot) {
-    const DirectoryRow rows[] = {
-        {"new folder", u"C:\\ProgramData", TRUE, 0},
-        {"trailing backslash", u"C:\\ProgramData\\", TRUE, 0},
-        {"other separator", u"C:/ProgramData", TRUE, 0},
-        {"folder exists", u"C:\\existing", FALSE, ERROR_ALREADY_EXISTS},
-        {"file of that name", u"C:\\file", FALSE, ERROR_ALREADY_EXISTS},
-        {"parent missing", u"C:\\ProgramData\\Velmor", FALSE, ERROR_PATH_NOT_FOUND},
-        {"parent is a file", u"C:\\file\\sub", FALSE, ERROR_PATH_NOT_FOUND},
-        {"drive missing", u"Q:\\Velmor", FALSE, ERROR_PATH_NOT_FOUND},
-        {"drive root", u"C:\\", FALSE, ERROR_ACCESS_DENIED},
-        {"denied", u"C:\\denied", FALSE, ERROR_ACCESS_DENIED},
-    };
-    for (const DirectoryRow& row : rows) {
-        sim::Reset();
-        sim::MakeFolder(u"C:\\existing");
-        sim::MakeFile(u"C:\\file");
-        sim::DenyCreateDirectory(u"C:\\denied", ERROR_ACCESS_DENIED);
-        EXPECT_EQ(CreateDirectoryW(row.path.c_str(), nullptr), row.result) << row.what;
-        if (row.result) {
-            EXPECT_TRUE(sim::FolderExists(row.path)) << row.what;
-        } else {
-            EXPECT_EQ(GetLastError(), row.error) << row.what;
-        }
-        ASSERT_EQ(sim::DirectoryCalls().size(), 1u);
-        EXPECT_EQ(sim::DirectoryCalls()[0].path, row.path);
-        EXPECT_EQ(sim::DirectoryCalls()[0].result, row.result);
-        EXPECT_EQ(sim::DirectoryCalls()[0].error, row.error);
+class SimCreateDirectoryTest : public SimFixture, public ::testing::WithParamInterface<DirectoryRow> {};
+
+TEST_P(SimCreateDirectoryTest, MakesOneFolderOrSaysWhyNot) {
+    const DirectoryRow& row = GetParam();
+    sim::MakeFolder(u"C:\\existing");
+    sim::MakeFile(u"C:\\file");
+    sim::DenyCreateDirectory(u"C:\\denied", ERROR_ACCESS_DENIED);
+    const BOOL made = row.error == 0;
+    EXPECT_EQ(CreateDirectoryW(row.path.c_str(), nullptr), made);
+    EXPECT_EQ(made ? 0 : GetLastError(), row.error);
+    if (made) {
+        EXPECT_TRUE(sim::FolderExists(row.path));
     }
     EXPECT_FALSE(sim::FolderExists(u"C:\\denied"));
+    ASSERT_EQ(sim::DirectoryCalls().size(), 1u);
+    EXPECT_EQ(sim::DirectoryCalls()[0].path, row.path);
+    EXPECT_EQ(sim::DirectoryCalls()[0].result, made);
+    EXPECT_EQ(sim::DirectoryCalls()[0].error, row.error);
 }
+
+ORVANE_NAMED_ROWS(Rows, SimCreateDirectoryTest, DIRECTORY_ROWS);
 
 // What the log relies on: the file lands in the folder the handle was opened on, wherever its
 // name now leads; a link at the file's name is neither followed nor created through.
@@ -259,6 +248,15 @@ TEST_F(SimFilesTest, RenameThroughAHandleMovesTheObjectItselfAndNeverReplaces) {
     const platform::ScopedFile busy(OpenFolder(u"C:\\busy", DELETE));
     EXPECT_FALSE(SetFileInformationByHandle(busy.Get(), u"C:\\other"));
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(SimFilesTest, WindowsFolderAsConfiguredOrTheSizeItNeeds) {
+    char16_t folder[MAX_PATH] = {};
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 10u);
+    EXPECT_EQ(std::u16string(folder), u"C:\\Windows");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, 10), 11u);
+    sim::SetWindowsFolder(u"D:\\Win");
+    EXPECT_EQ(GetSystemWindowsDirectoryW(folder, MAX_PATH), 6u);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "support/sim_fixture.h"
 
@@ -14,8 +13,6 @@ using namespace orvane::testing;
 
 using SimHeapTest = SimFixture;
 using SimHeapDeathTest = SimFixture;
-
-// ---- Heaps -------------------------------------------------------------------------------
 
 TEST_F(SimHeapTest, HeapsCountAndRunOutOfMemoryFromTheNthAllocation) {
     void* a = RuntimeAlloc(16);

@@ -14,8 +14,6 @@ using namespace orvane::testing;
 
 using SimRegistryTest = SimFixture;
 
-// ---- Registry ----------------------------------------------------------------------------
-
 std::u16string ReadString(HKEY key, const char16_t* name) {
     char16_t buffer[64] = {};
     DWORD type = 0;
@@ -25,30 +23,33 @@ std::u16string ReadString(HKEY key, const char16_t* name) {
 }
 
 struct ViewRow {
-    const char* what;
+    const char* name;
     bool machine64;
     DWORD access;
-    std::u16string seen;  // "?" when the key does not open
+    std::u16string seen;
+};
+ORVANE_PRINT_BY_NAME(ViewRow)
+
+const ViewRow VIEW_ROWS[] = {
+    {"Machine64View64", true, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"sixty-four"},
+    {"Machine64DefaultView", true, KEY_QUERY_VALUE, u"thirty-two"},
+    {"Machine64View32Asked", true, KEY_QUERY_VALUE | KEY_WOW64_32KEY, u"thirty-two"},
+    {"Machine32IgnoresThe64BitFlag", false, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"thirty-two"},
 };
 
-TEST_F(SimRegistryTest, RegistryViewFollowsTheAccessMaskOnA64BitMachineOnly) {
-    const ViewRow rows[] = {
-        {"64-bit machine, 64-bit view", true, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"sixty-four"},
-        {"64-bit machine, default view", true, KEY_QUERY_VALUE, u"thirty-two"},
-        {"64-bit machine, 32-bit view asked", true, KEY_QUERY_VALUE | KEY_WOW64_32KEY, u"thirty-two"},
-        {"32-bit machine ignores the 64-bit flag", false, KEY_QUERY_VALUE | KEY_WOW64_64KEY, u"thirty-two"},
-    };
-    for (const ViewRow& row : rows) {
-        sim::Reset();
-        sim::SetMachine64Bit(row.machine64);
-        sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"sixty-four");
-        sim::SetString(sim::View::Bit32, UNINSTALL_KEY, u"InstallLocation", u"thirty-two");
-        HKEY key = nullptr;
-        ASSERT_EQ(OpenKey(row.access, &key), 0) << row.what;
-        EXPECT_EQ(ReadString(key, u"InstallLocation"), row.seen) << row.what;
-        EXPECT_EQ(RegCloseKey(key), 0);
-    }
+class RegistryViewTest : public SimFixture, public ::testing::WithParamInterface<ViewRow> {};
+
+TEST_P(RegistryViewTest, FollowsTheAccessMaskOnA64BitMachineOnly) {
+    sim::SetMachine64Bit(GetParam().machine64);
+    sim::SetString(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", u"sixty-four");
+    sim::SetString(sim::View::Bit32, UNINSTALL_KEY, u"InstallLocation", u"thirty-two");
+    HKEY key = nullptr;
+    ASSERT_EQ(OpenKey(GetParam().access, &key), 0);
+    EXPECT_EQ(ReadString(key, u"InstallLocation"), GetParam().seen);
+    EXPECT_EQ(RegCloseKey(key), 0);
 }
+
+ORVANE_NAMED_ROWS(Rows, RegistryViewTest, VIEW_ROWS);
 
 TEST_F(SimRegistryTest, RegistryKeysThatAreMissingOrDenied) {
     sim::SetString(sim::View::Bit32, UNINSTALL_KEY, u"InstallLocation", u"x");
@@ -68,47 +69,52 @@ TEST_F(SimRegistryTest, RegistryKeysThatAreMissingOrDenied) {
 }
 
 struct QueryRow {
-    const char* what;
+    const char* name;
     std::vector<std::uint8_t> stored;
     DWORD room;
     LONG result;
     DWORD byteCountOut;
 };
+ORVANE_PRINT_BY_NAME(QueryRow)
 
-TEST_F(SimRegistryTest, RegistryValuesAreCopiedRaw) {
-    const std::vector<std::uint8_t> noTerminator = {'a', 0, 'b', 0, 'c', 0};
-    const QueryRow rows[] = {
-        {"fits exactly", noTerminator, 6, 0, 6},
-        {"more room", noTerminator, 16, 0, 6},
-        {"too small", noTerminator, 4, LONG{ERROR_MORE_DATA}, 6},
-        {"odd length", {'a', 0, 'b'}, 16, 0, 3},
-        {"empty", {}, 16, 0, 0},
-    };
-    for (const QueryRow& row : rows) {
-        sim::Reset();
-        sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", REG_EXPAND_SZ, row.stored);
-        HKEY key = nullptr;
-        ASSERT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
-        std::vector<std::uint8_t> buffer(32, 0xEE);
-        DWORD type = 0;
-        DWORD size = row.room;
-        EXPECT_EQ(RegQueryValueExW(key, u"InstallLocation", nullptr, &type, buffer.data(), &size), row.result)
-            << row.what;
-        EXPECT_EQ(size, row.byteCountOut) << row.what;
-        if (row.result == 0) {
-            EXPECT_EQ(type, REG_EXPAND_SZ);
-            EXPECT_TRUE(std::equal(row.stored.begin(), row.stored.end(), buffer.begin())) << row.what;
-        }
-        for (std::size_t i = std::min<std::size_t>(row.room, row.stored.size()); i < buffer.size(); ++i) {
-            ASSERT_EQ(buffer[i], 0xEE) << row.what << ": written beyond the value at " << i;
-        }
-        ASSERT_EQ(sim::RegistryQueries().size(), 1u);
-        EXPECT_EQ(sim::RegistryQueries()[0].byteCountIn, row.room);
-        EXPECT_TRUE(sim::RegistryQueries()[0].reservedWasNull);
-        EXPECT_EQ(sim::RegistryQueries()[0].result, row.result);
-        EXPECT_EQ(RegCloseKey(key), 0);
+const std::vector<std::uint8_t> NO_TERMINATOR = {'a', 0, 'b', 0, 'c', 0};
+
+const QueryRow QUERY_ROWS[] = {
+    {"FitsExactly", NO_TERMINATOR, 6, 0, 6},
+    {"MoreRoom", NO_TERMINATOR, 16, 0, 6},
+    {"TooSmall", NO_TERMINATOR, 4, LONG{ERROR_MORE_DATA}, 6},
+    {"OneByteShort", NO_TERMINATOR, 5, LONG{ERROR_MORE_DATA}, 6},
+    {"OddLength", {'a', 0, 'b'}, 16, 0, 3},
+    {"Empty", {}, 16, 0, 0},
+};
+
+class RegistryQueryTest : public SimFixture, public ::testing::WithParamInterface<QueryRow> {};
+
+TEST_P(RegistryQueryTest, CopiesTheValueRaw) {
+    const QueryRow& row = GetParam();
+    sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"InstallLocation", REG_EXPAND_SZ, row.stored);
+    HKEY key = nullptr;
+    ASSERT_EQ(OpenKey(KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key), 0);
+    std::vector<std::uint8_t> buffer(32, 0xEE);
+    DWORD type = 0;
+    DWORD size = row.room;
+    EXPECT_EQ(RegQueryValueExW(key, u"InstallLocation", nullptr, &type, buffer.data(), &size), row.result);
+    EXPECT_EQ(size, row.byteCountOut);
+    if (row.result == 0) {
+        EXPECT_EQ(type, REG_EXPAND_SZ);
+        EXPECT_TRUE(std::equal(row.stored.begin(), row.stored.end(), buffer.begin()));
     }
+    for (std::size_t i = std::min<std::size_t>(row.room, row.stored.size()); i < buffer.size(); ++i) {
+        ASSERT_EQ(buffer[i], 0xEE) << "written beyond the value at " << i;
+    }
+    ASSERT_EQ(sim::RegistryQueries().size(), 1u);
+    EXPECT_EQ(sim::RegistryQueries()[0].byteCountIn, row.room);
+    EXPECT_TRUE(sim::RegistryQueries()[0].reservedWasNull);
+    EXPECT_EQ(sim::RegistryQueries()[0].result, row.result);
+    EXPECT_EQ(RegCloseKey(key), 0);
 }
+
+ORVANE_NAMED_ROWS(Rows, RegistryQueryTest, QUERY_ROWS);
 
 TEST_F(SimRegistryTest, RegistryQueryOfAMissingValueAndKeyBookkeeping) {
     sim::SetValue(sim::View::Bit64, UNINSTALL_KEY, u"Other", REG_DWORD, {1, 0, 0, 0});
@@ -127,50 +133,50 @@ TEST_F(SimRegistryTest, RegistryQueryOfAMissingValueAndKeyBookkeeping) {
     EXPECT_EQ(sim::OpenKeys(), 0);
 }
 
-// ---- Registry writes ---------------------------------------------------------------------
-
 struct CreateRow {
-    const char* what;
+    const char* name;
     bool machine64;
     DWORD viewFlag;
     sim::View made, other;
 };
+ORVANE_PRINT_BY_NAME(CreateRow)
 
-TEST_F(SimRegistryTest, RegistryCreateMakesTheKeyAndThoseAboveItInTheChosenView) {
-    using V = sim::View;
-    const CreateRow rows[] = {
-        {"64-bit machine, 64-bit view", true, KEY_WOW64_64KEY, V::Bit64, V::Bit32},
-        {"64-bit machine, default view", true, 0, V::Bit32, V::Bit64},
-        {"32-bit machine ignores the 64-bit flag", false, KEY_WOW64_64KEY, V::Bit32, V::Bit64},
-    };
-    for (const CreateRow& row : rows) {
-        sim::Reset();
-        sim::SetMachine64Bit(row.machine64);
-        sim::MakeKey(row.made, u"SOFTWARE");
-        HKEY key = nullptr, below = nullptr, again = nullptr;
-        DWORD disposition = 0;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | row.viewFlag, &key, &disposition), 0)
-            << row.what;
-        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY) << row.what;
-        // Relative to an open key, without a view flag: the parent's view.
-        ASSERT_EQ(RegCreateKeyExW(key, u"Runs\\Last", KEY_SET_VALUE, &below, &disposition), 0) << row.what;
-        EXPECT_EQ(disposition, REG_CREATED_NEW_KEY) << row.what;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\VELMOR\\orvane.launcher\\", row.viewFlag, &again,
-                                  &disposition),
-                  0);
-        EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY) << row.what;
-        EXPECT_EQ(sim::SubKeys(row.made, u"software"), std::vector<std::u16string>{u"Velmor"}) << row.what;
-        EXPECT_EQ(sim::SubKeys(row.made, u"SOFTWARE\\Velmor"), std::vector<std::u16string>{u"Orvane.Launcher"});
-        EXPECT_TRUE(sim::KeyExists(row.made, std::u16string(RECORD_KEY) + u"\\Runs\\Last")) << row.what;
-        EXPECT_FALSE(sim::KeyExists(row.other, u"SOFTWARE\\Velmor")) << row.what;
-        EXPECT_EQ(sim::RegistryCreates().at(1).subKey, u"Runs\\Last");
-        EXPECT_EQ(sim::Trace().at(1).on, u"Runs\\Last") << "named as spelt";
-        for (HKEY open : {key, below, again}) EXPECT_EQ(RegCloseKey(open), 0);
-        EXPECT_EQ(sim::OpenKeys(), 0);
-    }
+const CreateRow CREATE_ROWS[] = {
+    {"Machine64View64", true, KEY_WOW64_64KEY, sim::View::Bit64, sim::View::Bit32},
+    {"Machine64DefaultView", true, 0, sim::View::Bit32, sim::View::Bit64},
+    {"Machine32IgnoresThe64BitFlag", false, KEY_WOW64_64KEY, sim::View::Bit32, sim::View::Bit64},
+};
+
+class RegistryCreateTest : public SimFixture, public ::testing::WithParamInterface<CreateRow> {};
+
+TEST_P(RegistryCreateTest, MakesTheKeyAndThoseAboveItInTheChosenView) {
+    const CreateRow& row = GetParam();
+    sim::SetMachine64Bit(row.machine64);
+    sim::MakeKey(row.made, u"SOFTWARE");
+    HKEY key = nullptr, below = nullptr, again = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | row.viewFlag, &key, &disposition), 0);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    // Relative to an open key, without a view flag: the parent's view.
+    ASSERT_EQ(RegCreateKeyExW(key, u"Runs\\Last", KEY_SET_VALUE, &below, &disposition), 0);
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+    ASSERT_EQ(
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\VELMOR\\orvane.launcher\\", row.viewFlag, &again, &disposition),
+        0);
+    EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+    EXPECT_EQ(sim::SubKeys(row.made, u"software"), std::vector<std::u16string>{u"Velmor"});
+    EXPECT_EQ(sim::SubKeys(row.made, u"SOFTWARE\\Velmor"), std::vector<std::u16string>{u"Orvane.Launcher"});
+    EXPECT_TRUE(sim::KeyExists(row.made, std::u16string(RECORD_KEY) + u"\\Runs\\Last"));
+    EXPECT_FALSE(sim::KeyExists(row.other, u"SOFTWARE\\Velmor"));
+    EXPECT_EQ(sim::RegistryCreates().at(1).subKey, u"Runs\\Last");
+    EXPECT_EQ(sim::Trace().at(1).on, u"Runs\\Last") << "named as spelt";
+    for (HKEY open : {key, below, again}) EXPECT_EQ(RegCloseKey(open), 0);
+    EXPECT_EQ(sim::OpenKeys(), 0);
 }
 
-TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWrite) {
+ORVANE_NAMED_ROWS(Rows, RegistryCreateTest, CREATE_ROWS);
+
+TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWriteAndOnlyThere) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key,
                               nullptr),
@@ -196,53 +202,62 @@ TEST_F(SimRegistryTest, RegistrySetValueStoresRawBytesOnAKeyOpenedToWrite) {
     EXPECT_EQ(RegSetValueExW(readOnly, u"Other", REG_DWORD, number, 4), LONG{ERROR_ACCESS_DENIED});
     EXPECT_EQ(sim::GetValue(V64, RECORD_KEY, u"Other"), std::nullopt);
     RegCloseKey(readOnly);
+    HKEY writeOnly = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, KEY_SET_VALUE | KEY_WOW64_64KEY, &writeOnly), 0);
+    DWORD size = 0;
+    EXPECT_EQ(RegQueryValueExW(writeOnly, u"Folder", nullptr, nullptr, nullptr, &size), LONG{ERROR_ACCESS_DENIED});
+    RegCloseKey(writeOnly);
     RegCloseKey(key);
     EXPECT_EQ(RegSetValueExW(key, u"Other", REG_DWORD, number, 4), LONG{ERROR_INVALID_HANDLE});
 }
 
 struct DenialRow {
-    const char* what;
+    const char* name;
     std::u16string denied;  // the key denied with everything below it; "" is all of HKLM
     bool exists;            // the record key exists before the call
     bool create;            // RegCreateKeyExW, else RegOpenKeyExW
     DWORD access;
     LONG result;
 };
+ORVANE_PRINT_BY_NAME(DenialRow)
 
-TEST_F(SimRegistryTest, RegistryWritesDeniedToAStandardUser) {
-    const LONG DENIED = ERROR_ACCESS_DENIED;
-    const DenialRow rows[] = {
-        {"create to write", u"", false, true, KEY_SET_VALUE, DENIED},
-        {"create to read a missing key", u"", false, true, KEY_QUERY_VALUE, DENIED},
-        {"create opens an existing key to read", u"", true, true, KEY_QUERY_VALUE, 0},
-        {"create of an existing key to add keys", u"", true, true, KEY_CREATE_SUB_KEY, DENIED},
-        {"open to write", u"", true, false, KEY_SET_VALUE, DENIED},
-        {"open to read", u"", true, false, KEY_QUERY_VALUE, 0},
-        {"denied above the key", u"software\\velmor", false, true, KEY_SET_VALUE, DENIED},
-        {"denied beside the key", u"SOFTWARE\\Velmor\\Orvane", false, true, KEY_SET_VALUE, 0},
-    };
-    for (const DenialRow& row : rows) {
-        sim::Reset();
-        if (row.exists) sim::MakeKey(sim::View::Bit64, RECORD_KEY);
-        sim::DenyRegistryWrites(DENIED, row.denied);
-        HKEY key = reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A});
-        DWORD disposition = 77;
-        const DWORD access = row.access | KEY_WOW64_64KEY;
-        const LONG result = row.create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, access, &key, &disposition)
-                                       : RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, access, &key);
-        EXPECT_EQ(result, row.result) << row.what;
-        EXPECT_EQ(sim::KeyExists(sim::View::Bit64, RECORD_KEY), row.exists || result == 0) << row.what;
-        if (result != 0) {
-            EXPECT_EQ(key, reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A})) << row.what;
-            EXPECT_EQ(disposition, 77u) << row.what;
-        } else {
-            RegCloseKey(key);
-        }
+constexpr LONG DENIED = ERROR_ACCESS_DENIED;
+
+const DenialRow DENIAL_ROWS[] = {
+    {"CreateToWrite", u"", false, true, KEY_SET_VALUE, DENIED},
+    {"CreateToReadAMissingKey", u"", false, true, KEY_QUERY_VALUE, DENIED},
+    {"CreateOpensAnExistingKeyToRead", u"", true, true, KEY_QUERY_VALUE, 0},
+    {"CreateOfAnExistingKeyToAddKeys", u"", true, true, KEY_CREATE_SUB_KEY, DENIED},
+    {"OpenToWrite", u"", true, false, KEY_SET_VALUE, DENIED},
+    {"OpenToRead", u"", true, false, KEY_QUERY_VALUE, 0},
+    {"DeniedAboveTheKey", u"software\\velmor", false, true, KEY_SET_VALUE, DENIED},
+    {"DeniedBesideTheKey", u"SOFTWARE\\Velmor\\Orvane", false, true, KEY_SET_VALUE, 0},
+};
+
+class RegistryDenialTest : public SimFixture, public ::testing::WithParamInterface<DenialRow> {};
+
+TEST_P(RegistryDenialTest, RefusesAStandardUsersWrites) {
+    const DenialRow& row = GetParam();
+    if (row.exists) sim::MakeKey(sim::View::Bit64, RECORD_KEY);
+    sim::DenyRegistryWrites(DENIED, row.denied);
+    HKEY key = reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A});
+    DWORD disposition = 77;
+    const DWORD access = row.access | KEY_WOW64_64KEY;
+    const LONG result = row.create ? RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, access, &key, &disposition)
+                                   : RegOpenKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, 0, access, &key);
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(sim::KeyExists(sim::View::Bit64, RECORD_KEY), row.exists || result == 0);
+    if (result != 0) {
+        EXPECT_EQ(key, reinterpret_cast<HKEY>(std::uintptr_t{0x5A5A}));
+        EXPECT_EQ(disposition, 77u);
+    } else {
+        RegCloseKey(key);
     }
     sim::Reset();
-    HKEY key = nullptr;
     EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, RECORD_KEY, KEY_SET_VALUE, &key, nullptr), 0) << "Reset lifts it";
     RegCloseKey(key);
 }
+
+ORVANE_NAMED_ROWS(Rows, RegistryDenialTest, DENIAL_ROWS);
 
 }  // namespace

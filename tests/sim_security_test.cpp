@@ -1,8 +1,7 @@
-// The simulation's security: descriptors on new folders and the elevation a token tells.
+// The simulation's security: descriptors on new folders.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "support/sim_fixture.h"
@@ -37,19 +36,6 @@ TEST_F(SimSecurityTest, FoldersCreatedWithADescriptorTakeItsOwnerAndItsDacl) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     descriptor.Close();
     EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
-}
-
-TEST_F(SimSecurityTest, TheTokenTellsWhetherItIsElevated) {
-    for (const auto& [account, elevated] : {std::pair{sim::Account::System, true}, {sim::Account::User, false}}) {
-        sim::SetProcessAccount(account);
-        platform::ScopedHandle token;
-        ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
-        TOKEN_ELEVATION answer{7};
-        DWORD needed = 0;
-        EXPECT_TRUE(GetTokenInformation(token.Get(), TokenElevation, &answer, sizeof answer, &needed));
-        EXPECT_EQ(answer.TokenIsElevated != 0, elevated);
-        EXPECT_EQ(needed, sizeof answer);
-    }
 }
 
 }  // namespace

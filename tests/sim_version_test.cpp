@@ -14,8 +14,6 @@ using namespace orvane::testing;
 
 using SimVersionTest = SimFixture;
 
-// ---- Version resources -------------------------------------------------------------------
-
 struct VersionRead {
     DWORD size = 0;
     DWORD sizeError = 0;
@@ -54,55 +52,10 @@ VersionRead ReadVersion(const char16_t* file) {
     return out;
 }
 
-TEST_F(SimVersionTest, VersionRecordSitsInsideTheCopiedResource) {
-    const char16_t* tool = u"C:\\installer\\kestrun.exe";
-    sim::MakeFile(tool, "MZ");
-    sim::SetFileVersion(tool, 0x00060002, 0x00030004);
-    VersionRead read = ReadVersion(tool);
-    EXPECT_TRUE(read.query);
-    EXPECT_EQ(read.length, 52u);
-    EXPECT_EQ(read.fixed.dwSignature, 0xFEEF04BDu);
-    EXPECT_EQ(read.fixed.dwStrucVersion, 0x00010000u);
-    EXPECT_EQ(read.fixed.dwFileVersionMS, 0x00060002u);
-    EXPECT_EQ(read.fixed.dwFileVersionLS, 0x00030004u);
-    EXPECT_EQ(sim::VersionSizeCalls(), 1);
-}
-
-struct VersionFailureRow {
-    const char* what;
-    bool exists;
-    sim::VersionFailure stage;
-    DWORD error;
-    DWORD expectedError;
-    bool sizeFails, infoFails, queryFails;
-};
-
-TEST_F(SimVersionTest, EachVersionStageCanFail) {
-    using F = sim::VersionFailure;
-    const VersionFailureRow rows[] = {
-        {"missing file", false, F::None, 0, ERROR_FILE_NOT_FOUND, true, false, false},
-        {"size", true, F::Size, 1813, 1813, true, false, false},
-        {"info", true, F::Info, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED, false, true, false},
-        {"query", true, F::Query, 1813, 1813, false, false, true},
-    };
-    for (const VersionFailureRow& row : rows) {
-        sim::Reset();
-        if (row.exists) sim::MakeFile(u"C:\\t.exe", "MZ");
-        sim::SetFileVersion(u"C:\\t.exe", 1, 2);
-        if (row.stage != F::None) sim::FailVersion(u"C:\\t.exe", row.stage, row.error);
-        VersionRead read = ReadVersion(u"C:\\t.exe");
-        EXPECT_EQ(read.size == 0, row.sizeFails) << row.what;
-        if (row.sizeFails) {
-            EXPECT_EQ(read.sizeError, row.expectedError) << row.what;
-            continue;
-        }
-        EXPECT_EQ(!read.info, row.infoFails) << row.what;
-        EXPECT_EQ(read.info && !read.query, row.queryFails) << row.what;
-        EXPECT_EQ(read.error, row.expectedError) << row.what;
-    }
-}
-
-TEST_F(SimVersionTest, VersionWithoutResourceShortRecordAndSmallBuffer) {
+// The failures a stage is told to have are the launcher's tests' business; these are the ones
+// Windows gives by itself.
+TEST_F(SimVersionTest, MissingFileNoResourceShortRecordAndSmallBuffer) {
+    EXPECT_EQ(ReadVersion(u"C:\\missing.exe").sizeError, ERROR_FILE_NOT_FOUND);
     sim::MakeFile(u"C:\\plain.exe", "MZ");
     EXPECT_EQ(ReadVersion(u"C:\\plain.exe").sizeError, ERROR_RESOURCE_DATA_NOT_FOUND);
     sim::MakeFile(u"C:\\icon only.exe", "MZ");
@@ -130,42 +83,44 @@ std::u16string PathOfLength(std::size_t length) {
     return path + std::u16string(length - path.size(), u'f');
 }
 
-TEST_F(SimVersionTest, PathsRefusedFromTheLegacyLimits) {
-    for (const std::size_t length : {std::size_t{259}, std::size_t{260}}) {
-        const std::u16string path = PathOfLength(length);
-        const bool refused = length >= 260;
-        sim::MakeFile(path, "MZ");
-        sim::SetFileVersion(path, 1, 2);
-        EXPECT_EQ(PathFileExistsW(path.c_str()), refused ? FALSE : TRUE) << length;
-        if (refused) {
-            EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
-        }
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-        EXPECT_EQ(file == INVALID_HANDLE_VALUE, refused) << length;
-        if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-        EXPECT_EQ(ReadVersion(path.c_str()).sizeError, refused ? ERROR_PATH_NOT_FOUND : 0u) << length;
-        SHELLEXECUTEINFOW info{};
-        info.cbSize = sizeof info;
-        info.lpFile = path.c_str();
-        EXPECT_EQ(ShellExecuteExW(&info), refused ? FALSE : TRUE) << length;
-        if (refused) {
-            EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-        }
-        if (info.hProcess != nullptr) CloseHandle(info.hProcess);
-        // The long form is exempt.
-        const std::u16string longForm = u"\\\\?\\" + path;
-        const HANDLE exempt = CreateFileW(longForm.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0);
-        EXPECT_NE(exempt, INVALID_HANDLE_VALUE) << length;
-        CloseHandle(exempt);
-    }
-    for (const std::size_t length : {std::size_t{247}, std::size_t{248}}) {
-        const std::u16string folder = PathOfLength(length);
-        sim::MakeFolder(folder.substr(0, folder.rfind(u'\\')));
-        EXPECT_EQ(CreateDirectoryW(folder.c_str(), nullptr), length < 248 ? TRUE : FALSE) << length;
-        if (length >= 248) {
-            EXPECT_EQ(GetLastError(), 206u);  // ERROR_FILENAME_EXCED_RANGE
-        }
-    }
+struct LengthRow {
+    const char* name;
+    std::size_t length;
+};
+ORVANE_PRINT_BY_NAME(LengthRow)
+
+const LengthRow LENGTH_ROWS[] = {{"Longest", 259}, {"OneTooLong", 260}};
+
+class LegacyPathLimitTest : public SimFixture, public ::testing::WithParamInterface<LengthRow> {};
+
+TEST_P(LegacyPathLimitTest, RefusesPathsOf260CharactersOrMore) {
+    const std::u16string path = PathOfLength(GetParam().length);
+    const bool refused = GetParam().length >= 260;
+    sim::MakeFile(path, "MZ");
+    sim::SetFileVersion(path, 1, 2);
+    EXPECT_EQ(PathFileExistsW(path.c_str()) ? 0 : GetLastError(), refused ? ERROR_PATH_NOT_FOUND : 0u);
+    const platform::ScopedFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+    EXPECT_EQ(file.Holds(), !refused);
+    EXPECT_EQ(ReadVersion(path.c_str()).sizeError, refused ? ERROR_PATH_NOT_FOUND : 0u);
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.lpFile = path.c_str();
+    EXPECT_EQ(ShellExecuteExW(&info) ? 0 : GetLastError(), refused ? ERROR_FILE_NOT_FOUND : 0u);
+    if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+    const std::u16string longForm = u"\\\\?\\" + path;
+    const platform::ScopedFile exempt(CreateFileW(longForm.c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, 0));
+    EXPECT_TRUE(exempt.Holds());
+}
+
+ORVANE_NAMED_ROWS(Lengths, LegacyPathLimitTest, LENGTH_ROWS);
+
+TEST_F(SimVersionTest, NewFoldersAreRefusedFrom248Characters) {
+    const std::u16string longest = PathOfLength(247);
+    sim::MakeFolder(longest.substr(0, longest.rfind(u'\\')));
+    EXPECT_TRUE(CreateDirectoryW(longest.c_str(), nullptr));
+    const std::u16string tooLong = PathOfLength(248);
+    EXPECT_FALSE(CreateDirectoryW(tooLong.c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), 206u);  // ERROR_FILENAME_EXCED_RANGE
 }
 
 }  // namespace

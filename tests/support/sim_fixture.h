@@ -14,6 +14,7 @@
 #include "platform/sim/sim.h"
 #include "platform/version.h"
 #include "support/machine.h"
+#include "support/named_case.h"
 
 namespace orvane::testing {
 
