@@ -158,6 +158,38 @@ TEST_P(Wow64ViewTest, AnswerPicksTheRegistryView) {
 
 ORVANE_NAMED_ROWS(Answers, Wow64ViewTest, WOW64_CASES);
 
+// The heap use a run is known by, pinned: a string more, or a block that is no longer reserved
+// before it is filled, shows here before it shows in the benchmarks.
+struct HeapUseCase {
+    const char* name;
+    void (*arrange)();
+    int blockRequests;  // runtime allocations and resizes
+    int descriptors;    // general allocations: descriptors, and the version's buffer
+};
+ORVANE_PRINT_BY_NAME(HeapUseCase)
+
+const HeapUseCase HEAP_USE_CASES[] = {
+    {"Typical", [] {}, 8, 7},
+    {"VersionRead",
+     [] {
+         sim::MakeFile(u"D:\\deploy\\patch.rkv.old", "old");
+         sim::SetFileVersion(TOOL_PATH, 0x00060000, 0x00010000);
+     },
+     10, 10},
+};
+
+class LaunchHeapUseTest : public LaunchSequenceTest, public ::testing::WithParamInterface<HeapUseCase> {};
+
+TEST_P(LaunchHeapUseTest, BlockRequestsAndDescriptorsOfOneRun) {
+    GetParam().arrange();
+    EXPECT_EQ(RunLaunchSequence(), 0u);
+    const sim::HeapCounts heap = sim::Heap();
+    EXPECT_EQ(heap.runtimeAllocs + heap.runtimeReallocs, GetParam().blockRequests);
+    EXPECT_EQ(heap.generalAllocs, GetParam().descriptors);
+}
+
+ORVANE_NAMED_ROWS(Runs, LaunchHeapUseTest, HEAP_USE_CASES);
+
 TEST_F(LaunchSequenceTest, LogFolderTooDeepToCreateSendsTheLogToTheFallback) {
     const std::u16string deep = u"C:\\" + std::u16string(200, u'a') + u"\\" + std::u16string(44, u'b');
     sim::MakeFolder(deep);
