@@ -103,8 +103,7 @@ TEST_P(LogStreamStartTest, DecidesEncodingAndMarkFromFirstBytes) {
     EXPECT_EQ(OnDisk(), c.existing.value_or("") + c.appended);
 }
 
-INSTANTIATE_TEST_SUITE_P(Starts, LogStreamStartTest, ::testing::ValuesIn(START_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Starts, LogStreamStartTest, START_CASES);
 
 TEST_F(LogStreamTest, MarkIsWrittenOnceAcrossReopening) {
     ASSERT_TRUE(OpenStream());
@@ -203,8 +202,7 @@ TEST_P(LogStreamUtf8Test, ConvertsOnFlush) {
     EXPECT_EQ(OnDisk(), BOM + GetParam().bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf8Test, ::testing::ValuesIn(UTF8_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Units, LogStreamUtf8Test, UTF8_CASES);
 
 const ConversionCase UTF16LE_CASES[] = {
     {"LfBecomesCrLf", u"a\n", std::string("a\0\r\0\n\0", 6)},
@@ -225,8 +223,7 @@ TEST_P(LogStreamUtf16LETest, StoresUnitsLittleEndian) {
     EXPECT_EQ(OnDisk(), "\xFF\xFE" + GetParam().bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, LogStreamUtf16LETest, ::testing::ValuesIn(UTF16LE_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Units, LogStreamUtf16LETest, UTF16LE_CASES);
 
 // ---- Buffering -----------------------------------------------------------------------------
 

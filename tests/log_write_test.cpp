@@ -74,8 +74,7 @@ TEST_P(LogMessageTest, WritesMessageAsOneLine) {
     EXPECT_EQ(OnDisk(), LogOf({c.line}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Messages, LogMessageTest, ::testing::ValuesIn(MESSAGE_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Messages, LogMessageTest, MESSAGE_CASES);
 
 TEST_F(LogWriteTest, EachMessageIsOneWrite) {
     Open();
