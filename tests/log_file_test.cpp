@@ -12,6 +12,7 @@
 #include "launcher/messages.h"
 #include "log/log_write.h"
 #include "platform/filesystem.h"
+#include "platform/owners.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "platform/sim/sim.h"
@@ -48,8 +49,6 @@ protected:
     static std::u16string LogPath() { return orvane::LogPath().Text(); }
 };
 
-// ---- Start time as text --------------------------------------------------------------------
-
 struct SecondsCase {
     const char* name;
     std::int64_t ticks;
@@ -84,8 +83,6 @@ TEST_P(SecondsTextTest, TruncatesTowardZero) {
 
 ORVANE_NAMED_ROWS(Ticks, SecondsTextTest, SECONDS_CASES);
 
-// ---- File name -----------------------------------------------------------------------------
-
 struct NameCase {
     const char* name;
     std::int64_t ticks;
@@ -114,8 +111,6 @@ TEST_P(LogFileNameTest, NamesFileBySecondsAndProcessId) {
 }
 
 ORVANE_NAMED_ROWS(Names, LogFileNameTest, NAME_CASES);
-
-// ---- Clock source --------------------------------------------------------------------------
 
 struct ClockCase {
     const char* name;
@@ -201,8 +196,6 @@ TEST_F(LogFileTest, AnUnterminatedShellFolderEndsAtTheBuffersLastCharacter) {
     EXPECT_EQ(LogPath(), kept + u"\\Velmor\\" + DEFAULT_NAME);
 }
 
-// ---- EnsureDirectory -----------------------------------------------------------------------
-
 struct EnsureCase {
     const char* name;
     std::u16string path;
@@ -249,8 +242,6 @@ TEST_F(LogFileTest, AFileAtTheFolderNameCountsAsExisting) {
     EXPECT_EQ(EnsureDirectory(FixedPathString(VELMOR)), FolderState::Existing);
     EXPECT_TRUE(sim::DirectoryCalls().empty());
 }
-
-// ---- Existing file of the same name --------------------------------------------------------
 
 struct ExistingCase {
     const char* name;
@@ -435,22 +426,16 @@ TEST_P(LogTargetTest, WritesOnlyThroughWhatItCheckedAndNamesWhatItWrote) {
 
 ORVANE_NAMED_ROWS(Targets, LogTargetTest, TARGET_CASES);
 
-// ---- Closing -------------------------------------------------------------------------------
-
 TEST_F(LogFileTest, CloseLogReleasesFileAndKeepsStreamClosed) {
     OpenLog();
     ASSERT_NE(logStream, nullptr);
     CloseLog();
-
-    EXPECT_NE(logStream, nullptr);
     EXPECT_FALSE(logStream->IsOpen());
-    const platform::HANDLE writer =
-        platform::CreateFileW(DEFAULT_LOG.c_str(), platform::GENERIC_WRITE, platform::FILE_SHARE_READ,
-                              platform::OPEN_EXISTING, platform::FILE_ATTRIBUTE_NORMAL);
-    EXPECT_NE(writer, platform::INVALID_HANDLE_VALUE);
-    platform::CloseHandle(writer);
+    EXPECT_TRUE(platform::ScopedFile(
+                    platform::CreateFileW(DEFAULT_LOG.c_str(), platform::GENERIC_WRITE, 0, platform::OPEN_EXISTING, 0))
+                    .Holds());
     CloseLog();
-    EXPECT_EQ(sim::ReadFile(DEFAULT_LOG), BOM);
+    EXPECT_EQ(OnDisk(), BOM);
 }
 
 }  // namespace

@@ -127,65 +127,54 @@ TEST_F(LogStreamTest, ClosedStreamIgnoresWritesAndClose) {
 
 // ---- Conversion of what is handed on -------------------------------------------------------
 
+const std::string UTF16LE_MARK = "\xFF\xFE";
+
 struct ConversionCase {
     const char* name;
+    std::string mark;  // of the file the stream appends to, which decides the encoding
     std::u16string text;
     std::string bytes;
 };
 ORVANE_PRINT_BY_NAME(ConversionCase)
 
-const ConversionCase UTF8_CASES[] = {
-    {"LfBecomesCrLf", u"a\nb\n", "a\r\nb\r\n"},
-    {"CrUnchanged", u"a\rb", "a\rb"},
-    {"CrLfGetsSecondCr", u"a\r\n", "a\r\r\n"},
-    {"TabUnchanged", u"\t x", "\t x"},
-    {"LastOneByte", u"\u007F", "\x7F"},
-    {"FirstTwoByte", u"\u0080", "\xC2\x80"},
-    {"LastTwoByte", u"\u07FF", "\xDF\xBF"},
-    {"FirstThreeByte", u"\u0800", "\xE0\xA0\x80"},
-    {"Euro", u"\u20AC", "\xE2\x82\xAC"},
-    {"LastBmp", u"\uFFFF", "\xEF\xBF\xBF"},
-    {"PairFirstSupplementary", u"\U00010000", "\xF0\x90\x80\x80"},
-    {"PairEmoji", u"\U0001F600", "\xF0\x9F\x98\x80"},
-    {"PairLastCodePoint", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
-    {"LoneHighBeforeText", std::u16string{0xD83D, u'x'}, "\xEF\xBF\xBDx"},
-    {"LoneHighAtEnd", std::u16string{u'x', 0xD83D}, "x\xEF\xBF\xBD"},
-    {"LoneLow", std::u16string{u'x', 0xDE00, u'y'}, "x\xEF\xBF\xBDy"},
-    {"LowThenHigh", std::u16string{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
-    {"TwoHighsThenLow", std::u16string{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+const ConversionCase CONVERSION_CASES[] = {
+    {"Utf8LfBecomesCrLf", BOM, u"a\nb\n", "a\r\nb\r\n"},
+    {"Utf8CrUnchanged", BOM, u"a\rb", "a\rb"},
+    {"Utf8CrLfGetsSecondCr", BOM, u"a\r\n", "a\r\r\n"},
+    {"Utf8TabUnchanged", BOM, u"\t x", "\t x"},
+    {"Utf8LastOneByte", BOM, u"\u007F", "\x7F"},
+    {"Utf8FirstTwoByte", BOM, u"\u0080", "\xC2\x80"},
+    {"Utf8LastTwoByte", BOM, u"\u07FF", "\xDF\xBF"},
+    {"Utf8FirstThreeByte", BOM, u"\u0800", "\xE0\xA0\x80"},
+    {"Utf8Euro", BOM, u"\u20AC", "\xE2\x82\xAC"},
+    {"Utf8LastBmp", BOM, u"\uFFFF", "\xEF\xBF\xBF"},
+    {"Utf8PairFirstSupplementary", BOM, u"\U00010000", "\xF0\x90\x80\x80"},
+    {"Utf8PairEmoji", BOM, u"\U0001F600", "\xF0\x9F\x98\x80"},
+    {"Utf8PairLastCodePoint", BOM, u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+    {"Utf8LoneHighBeforeText", BOM, std::u16string{0xD83D, u'x'}, "\xEF\xBF\xBDx"},
+    {"Utf8LoneHighAtEnd", BOM, std::u16string{u'x', 0xD83D}, "x\xEF\xBF\xBD"},
+    {"Utf8LoneLow", BOM, std::u16string{u'x', 0xDE00, u'y'}, "x\xEF\xBF\xBDy"},
+    {"Utf8LowThenHigh", BOM, std::u16string{0xDE00, 0xD83D}, "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    {"Utf8TwoHighsThenLow", BOM, std::u16string{0xD83D, 0xD83D, 0xDE00}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+    {"Utf16LELfBecomesCrLf", UTF16LE_MARK, u"a\n", std::string("a\0\r\0\n\0", 6)},
+    {"Utf16LECrUnchanged", UTF16LE_MARK, u"\r", std::string("\r\0", 2)},
+    {"Utf16LETabUnchanged", UTF16LE_MARK, u"\t", std::string("\t\0", 2)},
+    {"Utf16LEBmp", UTF16LE_MARK, u"\u20AC", "\xAC\x20"},
+    {"Utf16LEPairStaysPair", UTF16LE_MARK, u"\U0001F600", std::string("\x3D\xD8\x00\xDE", 4)},
+    {"Utf16LELoneSurrogateUnchanged", UTF16LE_MARK, std::u16string{0xD83D}, "\x3D\xD8"},
 };
 
-class LogStreamUtf8Test : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
+class LogStreamConversionTest : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
 
-TEST_P(LogStreamUtf8Test, ConvertsOnFlush) {
+TEST_P(LogStreamConversionTest, ConvertsOnFlush) {
+    sim::MakeFile(PATH, GetParam().mark);
     ASSERT_TRUE(OpenStream());
     Put(GetParam().text);
     EXPECT_TRUE(stream.Flush());
-    EXPECT_EQ(OnDisk(), BOM + GetParam().bytes);
+    EXPECT_EQ(OnDisk(), GetParam().mark + GetParam().bytes);
 }
 
-ORVANE_NAMED_ROWS(Units, LogStreamUtf8Test, UTF8_CASES);
-
-const ConversionCase UTF16LE_CASES[] = {
-    {"LfBecomesCrLf", u"a\n", std::string("a\0\r\0\n\0", 6)},
-    {"CrUnchanged", u"\r", std::string("\r\0", 2)},
-    {"TabUnchanged", u"\t", std::string("\t\0", 2)},
-    {"Bmp", u"\u20AC", "\xAC\x20"},
-    {"PairStaysPair", u"\U0001F600", std::string("\x3D\xD8\x00\xDE", 4)},
-    {"LoneSurrogateUnchanged", std::u16string{0xD83D}, "\x3D\xD8"},
-};
-
-class LogStreamUtf16LETest : public LogStreamTest, public ::testing::WithParamInterface<ConversionCase> {};
-
-TEST_P(LogStreamUtf16LETest, StoresUnitsLittleEndian) {
-    sim::MakeFile(PATH, "\xFF\xFE");
-    ASSERT_TRUE(OpenStream());
-    Put(GetParam().text);
-    EXPECT_TRUE(stream.Flush());
-    EXPECT_EQ(OnDisk(), "\xFF\xFE" + GetParam().bytes);
-}
-
-ORVANE_NAMED_ROWS(Units, LogStreamUtf16LETest, UTF16LE_CASES);
+ORVANE_NAMED_ROWS(Units, LogStreamConversionTest, CONVERSION_CASES);
 
 // ---- Buffering -----------------------------------------------------------------------------
 
@@ -243,7 +232,7 @@ TEST_P(LogStreamHeldTest, HighSurrogateAtTheBufferBoundaryWaitsForItsPartner) {
 ORVANE_NAMED_ROWS(Next, LogStreamHeldTest, HELD_CASES);
 
 TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
-    sim::MakeFile(PATH, "\xFF\xFE");
+    sim::MakeFile(PATH, UTF16LE_MARK);
     ASSERT_TRUE(OpenStream());
     Put(std::u16string(FULL, u'\n'));
     stream.Flush();
@@ -274,8 +263,6 @@ TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
     EXPECT_EQ(OnDisk(), BOM + "pending\r\n");
 }
 
-// ---- Write failures ------------------------------------------------------------------------
-
 TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
     ASSERT_TRUE(OpenStream());
     Put(u"kept\n");
@@ -296,8 +283,6 @@ TEST_F(LogStreamTest, FailedHandOnOfFullBufferIsReportedByNextFlush) {
     Put(u"c");
     EXPECT_TRUE(stream.Flush());
 }
-
-// ---- Sharing -------------------------------------------------------------------------------
 
 TEST_F(LogStreamTest, OthersMayReadButNotWriteWhileOpen) {
     ASSERT_TRUE(OpenStream());
