@@ -83,6 +83,7 @@ ORVANE_NAMED_ROWS(Ticks, SecondsTextTest, SECONDS_CASES);
 
 struct NameCase {
     const char* name;
+    bool preciseClock;  // the system offers its precise clock
     std::int64_t ticks;
     DWORD processId;
     const char16_t* fileName;
@@ -90,53 +91,30 @@ struct NameCase {
 ORVANE_PRINT_BY_NAME(NameCase)
 
 const NameCase NAME_CASES[] = {
-    {"ClockBeforeEpoch", EPOCH_1970 - 3 * TICKS_PER_SECOND / 2, 4242, u"Orvane.Launcher--1-4242.txt"},
-    {"LargeTime", EPOCH_1970 + 32503680000LL * TICKS_PER_SECOND, 7, u"Orvane.Launcher-32503680000-7.txt"},
-    {"ProcessIdZero", EPOCH_1970, 0, u"Orvane.Launcher-0-0.txt"},
-    {"ProcessIdTopBitSet", EPOCH_1970, 0x80000000, u"Orvane.Launcher-0--2147483648.txt"},
-    {"ProcessIdAllBits", EPOCH_1970, 0xFFFFFFFF, u"Orvane.Launcher-0--1.txt"},
+    {"ClockBeforeEpoch", true, EPOCH_1970 - 3 * TICKS_PER_SECOND / 2, 4242, u"Orvane.Launcher--1-4242.txt"},
+    {"LargeTime", true, EPOCH_1970 + 32503680000LL * TICKS_PER_SECOND, 7, u"Orvane.Launcher-32503680000-7.txt"},
+    {"PlainClock", false, EPOCH_1970 + 42 * TICKS_PER_SECOND, 4242, u"Orvane.Launcher-42-4242.txt"},
+    {"ProcessIdZero", true, EPOCH_1970, 0, u"Orvane.Launcher-0-0.txt"},
+    {"ProcessIdTopBitSet", true, EPOCH_1970, 0x80000000, u"Orvane.Launcher-0--2147483648.txt"},
+    {"ProcessIdAllBits", true, EPOCH_1970, 0xFFFFFFFF, u"Orvane.Launcher-0--1.txt"},
 };
 
 class LogFileNameTest : public LogFileTest, public ::testing::WithParamInterface<NameCase> {};
 
-TEST_P(LogFileNameTest, NamesFileBySecondsAndProcessId) {
+TEST_P(LogFileNameTest, NamesFileBySecondsOfTheClockOfferedAndProcessId) {
+    sim::SetPreciseClockAvailable(GetParam().preciseClock);
+    RefreshClockSource();
     sim::SetSystemTime(GetParam().ticks);
     sim::SetProcessId(GetParam().processId);
     OpenLog();
 
     EXPECT_EQ(LogPath(), std::u16string(VELMOR) + u"\\" + GetParam().fileName);
     EXPECT_EQ(OnDisk(), BOM);
+    EXPECT_EQ(sim::PreciseClockReads(), GetParam().preciseClock ? 1 : 0);
+    EXPECT_EQ(sim::PlainClockReads(), GetParam().preciseClock ? 0 : 1);
 }
 
 ORVANE_NAMED_ROWS(Names, LogFileNameTest, NAME_CASES);
-
-struct ClockCase {
-    const char* name;
-    bool preciseAvailable;
-    int preciseReads;
-    int plainReads;
-};
-ORVANE_PRINT_BY_NAME(ClockCase)
-
-const ClockCase CLOCK_CASES[] = {
-    {"PreciseWhenAvailable", true, 1, 0},
-    {"PlainOtherwise", false, 0, 1},
-};
-
-class LogClockTest : public LogFileTest, public ::testing::WithParamInterface<ClockCase> {};
-
-TEST_P(LogClockTest, ReadsTheClockTheSystemOffers) {
-    sim::SetPreciseClockAvailable(GetParam().preciseAvailable);
-    RefreshClockSource();
-    sim::SetSystemTime(EPOCH_1970 + 42 * TICKS_PER_SECOND);
-    OpenLog();
-
-    EXPECT_EQ(LogPath(), std::u16string(VELMOR) + u"\\Orvane.Launcher-42-4242.txt");
-    EXPECT_EQ(sim::PreciseClockReads(), GetParam().preciseReads);
-    EXPECT_EQ(sim::PlainClockReads(), GetParam().plainReads);
-}
-
-ORVANE_NAMED_ROWS(Sources, LogClockTest, CLOCK_CASES);
 
 // ---- Log folder ----------------------------------------------------------------------------
 
