@@ -200,12 +200,8 @@ class EnsureDirectoryTest : public LogFileTest, public ::testing::WithParamInter
 
 TEST_P(EnsureDirectoryTest, CreatesMissingFoldersParentFirst) {
     const EnsureCase& c = GetParam();
-    for (const std::u16string& folder : c.existingFolders) {
-        sim::MakeFolder(folder);
-    }
-    if (c.deniedFolder) {
-        sim::DenyCreateDirectory(*c.deniedFolder, c.deniedError);
-    }
+    for (const std::u16string& folder : c.existingFolders) sim::MakeFolder(folder);
+    if (c.deniedFolder) sim::DenyCreateDirectory(*c.deniedFolder, c.deniedError);
 
     EXPECT_EQ(EnsureDirectory(FixedPathString(c.path.c_str())), c.result);
     EXPECT_EQ(DirectoryPaths(), c.created);

@@ -244,23 +244,17 @@ TEST_F(LogStreamTest, FullBufferOfWidestUnitsIsWrittenWhole) {
     EXPECT_EQ(OnDisk(), expected);
 }
 
-TEST_F(LogStreamTest, FlushWithNothingBufferedWritesNothing) {
+TEST_F(LogStreamTest, FlushAndCloseWriteWhatIsBufferedAndNothingElse) {
     ASSERT_TRUE(OpenStream());
     Put(u"x\n");
     EXPECT_TRUE(stream.Flush());
-    const std::vector<DWORD> afterFirst = sim::WriteSizes();
     EXPECT_TRUE(stream.Flush());
-    stream.Close();
-    EXPECT_EQ(sim::WriteSizes(), afterFirst);
-}
-
-TEST_F(LogStreamTest, CloseWritesWhatIsBuffered) {
-    ASSERT_TRUE(OpenStream());
     Put(u"pending\n");
-    EXPECT_EQ(OnDisk(), BOM);
+    EXPECT_EQ(OnDisk(), BOM + "x\r\n");
     stream.Close();
     EXPECT_FALSE(stream.IsOpen());
-    EXPECT_EQ(OnDisk(), BOM + "pending\r\n");
+    EXPECT_EQ(OnDisk(), BOM + "x\r\npending\r\n");
+    EXPECT_EQ(sim::WriteSizes(), (std::vector<DWORD>{3, 3, 9}));
 }
 
 TEST_F(LogStreamTest, FailedWriteLosesThatOutputOnly) {
