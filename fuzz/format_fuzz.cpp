@@ -6,16 +6,12 @@
 #include "fuzz_support.h"
 #include "strings/guarded_string.h"
 #include "strings/wide_format.h"
+#include "testkit/collecting_sink.h"
 
 namespace {
 
 using fuzz::Check;
-
-class CollectingSink final : public orvane::FormatSink {
-public:
-    void Put(const char16_t* units, std::uint32_t count) override { text.append(units, count); }
-    std::u16string text;
-};
+using orvane::testing::CollectingSink;
 
 constexpr char16_t SENTINEL = 0x5A5A;
 
@@ -30,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CollectingSink sink;
     orvane::FormatTo(sink, format, c.args.data(), argCount);
-    Check(sink.text == expected, "FormatTo");
+    Check(sink.Text() == expected, "FormatTo");
     Check(orvane::FormatCount(format, c.args.data(), argCount) == static_cast<std::int32_t>(expected.size()),
           "FormatCount");
 

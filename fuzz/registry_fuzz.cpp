@@ -6,12 +6,13 @@
 #include "fuzz_support.h"
 #include "launcher/install_lookup.h"
 #include "platform/sim/sim.h"
+#include "testkit/typical_machine.h"
 
 namespace {
 
 using fuzz::Check;
+using orvane::testing::UNINSTALL_KEY;
 
-constexpr const char16_t* KEY = u"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Corvantis";
 constexpr const char16_t* VALUE = u"InstallLocation";
 constexpr const char16_t* OTHER_VIEW_TEXT = u"C:\\the other view\\";
 constexpr std::size_t ROOM_BYTES = 2048;  // what the lookup offers the registry
@@ -90,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sim::SetMachine64Bit(machine64);
     const sim::View fuzzed = storeIn64 ? sim::View::Bit64 : sim::View::Bit32;
     const sim::View other = storeIn64 ? sim::View::Bit32 : sim::View::Bit64;
-    sim::SetValue(other, KEY, VALUE, 1, Stored(OTHER_VIEW_TEXT));
-    sim::SetValue(fuzzed, KEY, VALUE, type, bytes);
+    sim::SetValue(other, UNINSTALL_KEY, VALUE, 1, Stored(OTHER_VIEW_TEXT));
+    sim::SetValue(fuzzed, UNINSTALL_KEY, VALUE, type, bytes);
     // A 64-bit machine reads its 64-bit view only when asked; a 32-bit machine has one view.
     const sim::View read = machine64 && ask64 ? sim::View::Bit64 : sim::View::Bit32;
     const std::u16string expected = read == fuzzed ? Expected(type, bytes) : std::u16string(OTHER_VIEW_TEXT);

@@ -322,6 +322,10 @@ HeapCounts Heap();
 void FailRuntimeAllocation(int n);
 /// From the n-th GeneralAlloc from now on, every one returns null; 0 turns it off.
 void FailGeneralAllocation(int n);
+/// Shown every block RuntimeFree takes back, before it is gone, until the next Reset. What
+/// happens after main returns (the process-wide strings' destruction) is seen only this way.
+using FreeWatcher = void (*)(const void* block);
+void WatchRuntimeFrees(FreeWatcher watcher);
 
 // ---- Generic failure injection and the call trace ----------------------------------------
 

@@ -52,6 +52,7 @@ struct Heaps {
     sim::HeapCounts counts;
     int runtimeFailIn = 0;  // 0: off, else the countdown to the failing call
     int generalFailIn = 0;
+    sim::FreeWatcher runtimeFreeWatcher = nullptr;
 };
 
 // Never destroyed, for the same reason as the machine: frees may come during exit.
@@ -118,6 +119,7 @@ HeapCounts Heap() {
 
 void FailRuntimeAllocation(int n) { H().runtimeFailIn = n < 0 ? 0 : n; }
 void FailGeneralAllocation(int n) { H().generalFailIn = n < 0 ? 0 : n; }
+void WatchRuntimeFrees(FreeWatcher watcher) { H().runtimeFreeWatcher = watcher; }
 
 namespace detail {
 // Called by Reset: counters start again; blocks handed out before stop counting as live.
@@ -129,6 +131,7 @@ void ResetHeaps() {
     h.general.live = 0;
     h.runtimeFailIn = 0;
     h.generalFailIn = 0;
+    h.runtimeFreeWatcher = nullptr;
 }
 }  // namespace detail
 
@@ -162,6 +165,7 @@ void* RuntimeRealloc(void* block, DWORD size) {
 
 void RuntimeFree(void* block) {
     ++H().counts.runtimeFrees;
+    if (H().runtimeFreeWatcher != nullptr && block != nullptr) H().runtimeFreeWatcher(block);
     Release(H().runtime, block, "RuntimeFree");
 }
 
