@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/named_case.h"
+#include "testkit/collecting_sink.h"
 
 namespace orvane {
 namespace {
@@ -55,13 +56,13 @@ const ConversionRow CONVERSIONS[] = {
     {"SurrogatesPassUnchanged", u"\U0001F600 %s", {u"\xD83D"}, u"\U0001F600 \xD83D"},
 };
 
-class WideFormatTest : public ::testing::TestWithParam<ConversionRow> {};
+class WideFormatConversionTest : public ::testing::TestWithParam<ConversionRow> {};
 
-TEST_P(WideFormatTest, CountsAndPrintsTheSameText) {
+TEST_P(WideFormatConversionTest, CountsAndPrintsTheSameText) {
     EXPECT_EQ(Formatted(GetParam().format, GetParam().args), GetParam().expected);
 }
 
-ORVANE_NAMED_ROWS(Conversions, WideFormatTest, CONVERSIONS);
+ORVANE_NAMED_ROWS(Conversions, WideFormatConversionTest, CONVERSIONS);
 
 TEST(WideFormatTest, NullFormatProducesNothing) {
     EXPECT_EQ(FormatCount(nullptr, nullptr, 0), 0);
@@ -80,14 +81,8 @@ TEST(WideFormatTest, BoundedPassRefusesAZeroSizeAndTerminatesWhatFits) {
     EXPECT_EQ(FormatInto(buffer, 4, u"%d", nullptr, 0), 0);
 }
 
-class CollectingSink final : public FormatSink {
-public:
-    void Put(const char16_t* units, std::uint32_t count) override { pieces.emplace_back(units, count); }
-    std::vector<std::u16string> pieces;
-};
-
 TEST(WideFormatTest, SinkReceivesTextArgumentsWhole) {
-    CollectingSink sink;
+    testing::CollectingSink sink;
     const std::u16string longText(5000, u'L');
     const FormatArg args[] = {longText.c_str(), 12};
     FormatTo(sink, u"a%sb%dc", args, 2);
