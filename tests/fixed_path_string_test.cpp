@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/sim/sim.h"
+#include "support/named_case.h"
 #include "support/text.h"
 
 namespace orvane {
@@ -26,36 +27,25 @@ TEST_F(FixedPathStringTest, NewStringIsEmptyInlineAndAllocatesNothing) {
     const FixedPathString fromNothing;
     const FixedPathString fromNull(nullptr);
     const FixedPathString fromEmpty(u"");
-    for (const FixedPathString* s : {&fromNothing, &fromNull, &fromEmpty}) {
-        EXPECT_EQ(s->Length(), 0u);
-        EXPECT_EQ(s->Capacity(), INLINE_CAPACITY);
+    FixedPathString assignedNull(u"C:\\dir");
+    assignedNull.Assign(nullptr);
+    EXPECT_TRUE(assignedNull.Reserve(0));
+    const FixedPathString* const all[] = {&fromNothing, &fromNull, &fromEmpty, &assignedNull};
+    for (const FixedPathString* s : all) {
         EXPECT_EQ(Str(*s), u"");
+        EXPECT_EQ(s->Capacity(), INLINE_CAPACITY);
         EXPECT_NE(s->Text(), EMPTY_TEXT);
         EXPECT_TRUE(s->IsInline());
     }
     EXPECT_EQ(HeapCalls(), 0);
 }
 
-TEST_F(FixedPathStringTest, NullAssignAndZeroReserveNeverAllocate) {
-    FixedPathString s(u"C:\\dir");
-    s.Assign(nullptr);
-    EXPECT_TRUE(s.Reserve(0));
-    EXPECT_EQ(s.Length(), 0u);
-    EXPECT_EQ(HeapCalls(), 0);
-}
-
-TEST_F(FixedPathStringTest, Exactly260CharactersStayInline) {
-    const std::u16string text(260, u'p');
-    FixedPathString s(text.c_str());
-    EXPECT_TRUE(s.IsInline());
-    EXPECT_EQ(Str(s), text);
-    EXPECT_EQ(s.Text()[260], 0);
-    EXPECT_EQ(HeapCalls(), 0);
-}
-
-TEST_F(FixedPathStringTest, GrowsToHeapAt261stCharacterAndFreesItOnce) {
+TEST_F(FixedPathStringTest, Holds260CharactersInlineAndGrowsToHeapAt261stAndFreesItOnce) {
     {
         FixedPathString s(std::u16string(260, u'p').c_str());
+        EXPECT_TRUE(s.IsInline());
+        EXPECT_EQ(s.Text()[260], 0);
+        EXPECT_EQ(HeapCalls(), 0);
         s.Append(u"q");
         EXPECT_FALSE(s.IsInline());
         EXPECT_EQ(s.Capacity(), 520u);
@@ -70,44 +60,42 @@ TEST_F(FixedPathStringTest, GrowsToHeapAt261stCharacterAndFreesItOnce) {
     EXPECT_EQ(after.runtimeLive, 0);
 }
 
-TEST_F(FixedPathStringTest, GrowthFromInlineFollowsTheStepOf260) {
-    struct Row {
-        std::uint32_t request, expected;
-    };
-    for (const Row& row : {Row{261, 520}, Row{520, 520}, Row{521, 521}, Row{600, 600}, Row{1000, 1000}}) {
-        FixedPathString s;
-        ASSERT_TRUE(s.Reserve(row.request));
-        EXPECT_EQ(s.Capacity(), row.expected) << row.request;
-    }
+struct GrowthRow {
+    const char* name;
+    std::uint32_t first, then;  // two requests in turn (0: none)
+    std::uint32_t expected;
+};
+ORVANE_PRINT_BY_NAME(GrowthRow)
+
+const GrowthRow GROWTH[] = {
+    {"StepOf260", 261, 0, 520},
+    {"StepReachesTheRequest", 520, 0, 520},
+    {"RequestBeyondTheStep", 521, 0, 521},
+    {"AHeapBlockBelow1024Doubles", 261, 521, 1040},
+};
+
+class FixedPathGrowthTest : public FixedPathStringTest, public ::testing::WithParamInterface<GrowthRow> {};
+
+TEST_P(FixedPathGrowthTest, GrowsFromInlineByTheStepOf260) {
     FixedPathString s;
-    ASSERT_TRUE(s.Reserve(261));
-    ASSERT_TRUE(s.Reserve(521));
-    EXPECT_EQ(s.Capacity(), 1040u) << "below 1024 a heap block doubles";
+    ASSERT_TRUE(s.Reserve(GetParam().first));
+    ASSERT_TRUE(s.Reserve(GetParam().then));
+    EXPECT_EQ(s.Capacity(), GetParam().expected);
 }
 
-TEST_F(FixedPathStringTest, AssigningALongTextGoesStraightToItsSize) {
-    FixedPathString s;
-    s.Assign(std::u16string(1000, u'z').c_str());
-    EXPECT_EQ(s.Capacity(), 1000u);
-    EXPECT_EQ(s.Length(), 1000u);
-}
+ORVANE_NAMED_ROWS(Requests, FixedPathGrowthTest, GROWTH);
 
-TEST_F(FixedPathStringTest, CopyOfAHeapGrownStringCopiesLengthAndGrowsByTheSameRule) {
+TEST_F(FixedPathStringTest, CopyOfAHeapGrownStringCopiesLengthAndAShortTextKeepsTheHeapBlock) {
     FixedPathString source(std::u16string(600, u'a').c_str());
     const FixedPathString copy(source);
     EXPECT_EQ(Str(copy), Str(source));
     EXPECT_EQ(copy.Capacity(), 600u);
     EXPECT_NE(copy.Text(), source.Text());
-    EXPECT_EQ(source.Length(), 600u);
-}
-
-TEST_F(FixedPathStringTest, ShortTextAfterGrowthKeepsTheHeapBlock) {
-    FixedPathString s(std::u16string(300, u'a').c_str());
-    const char16_t* block = s.Text();
-    s.Assign(u"C:\\");
-    EXPECT_EQ(s.Text(), block);
-    EXPECT_EQ(s.Capacity(), 520u);
-    EXPECT_FALSE(s.IsInline());
+    const char16_t* block = source.Text();
+    source.Assign(u"C:\\");
+    EXPECT_EQ(source.Text(), block);
+    EXPECT_EQ(source.Capacity(), 600u);
+    EXPECT_FALSE(source.IsInline());
 }
 
 TEST_F(FixedPathStringTest, OperatingSystemCallsFillTheInlineBlockDirectly) {
@@ -121,22 +109,18 @@ TEST_F(FixedPathStringTest, OperatingSystemCallsFillTheInlineBlockDirectly) {
     EXPECT_TRUE(s.IsInline());
 }
 
-TEST_F(FixedPathStringTest, ConstructedFromAGuardedStringCopiesIt) {
-    const GuardedString text(u"D:\\deploy\\");
-    const FixedPathString s(text);
-    EXPECT_EQ(Str(s), u"D:\\deploy\\");
-    EXPECT_TRUE(s.IsInline());
-}
-
-TEST_F(FixedPathStringTest, TakeOverIntoAFixedPathStringCopiesAndKeepsItsDescriptor) {
+TEST_F(FixedPathStringTest, FromAGuardedStringItCopiesAndKeepsItsOwnDescriptor) {
     GuardedString source(u"C:\\taken");
     const char16_t* block = source.Text();
+    const FixedPathString constructed(source);
     FixedPathString target;
     target.TakeOver(source);
-    EXPECT_EQ(Str(target), u"C:\\taken");
-    EXPECT_TRUE(target.IsInline());
-    EXPECT_EQ(Str(source), u"C:\\taken");
+    for (const FixedPathString* s : {&constructed, static_cast<const FixedPathString*>(&target)}) {
+        EXPECT_EQ(Str(*s), u"C:\\taken");
+        EXPECT_TRUE(s->IsInline());
+    }
     EXPECT_EQ(source.Text(), block);
+    EXPECT_EQ(Str(source), u"C:\\taken");
     target.Assign(std::u16string(300, u'g').c_str());
     EXPECT_EQ(target.Capacity(), 520u) << "still grows by the inline step of 260";
 }

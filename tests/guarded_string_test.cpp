@@ -15,7 +15,6 @@ namespace orvane {
 namespace {
 
 using testing::CountingMemMgr;
-
 using testing::Str;
 
 std::uint32_t WordAt(const unsigned char* at) {
@@ -33,35 +32,54 @@ protected:
     void SetUp() override { sim::Reset(); }
 };
 
-TEST_F(GuardedStringTest, NullStringReadsAsEmpty) {
+template <typename Row>
+class GuardedStringRows : public GuardedStringTest, public ::testing::WithParamInterface<Row> {};
+
+TEST_F(GuardedStringTest, NullStringReadsAsEmptyAndNothingGivenMakesItABlock) {
     GuardedString s;
     EXPECT_EQ(s.Text(), EMPTY_TEXT);
     EXPECT_EQ(s.Length(), 0u);
+    s.Append(u"abc", 0);
+    s.Append(u"", TO_TERMINATOR);
+    s.Append(nullptr, 5);
+    s.Assign(EMPTY_TEXT);  // the null string's own text
+    s.TrimTrailing(u'\\');
+    s.FreeBuffer();
     EXPECT_EQ(s.Capacity(), 0u);
-    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 0);
+    const sim::HeapCounts heap = sim::Heap();
+    EXPECT_EQ(heap.runtimeAllocs + heap.runtimeReallocs + heap.runtimeFrees + heap.generalAllocs + heap.generalFrees,
+              0);
+    s.Append(u"abcdef", 3);
+    EXPECT_EQ(Str(s), u"abc");
+    EXPECT_EQ(s.Text()[3], 0);
 }
 
-TEST_F(GuardedStringTest, ReserveFollowsTheGrowthTable) {
-    struct Row {
-        std::uint32_t start;  // 0: no block
-        std::uint32_t request;
-        std::uint32_t expected;
-    };
-    const Row rows[] = {
-        {0, 0, 64},         {0, 100, 100},      {64, 65, 128},      {64, 1024, 1024},
-        {100, 150, 200},    {1000, 1001, 2000}, {1023, 1024, 2046}, {1024, 1025, 2048},
-        {2048, 5000, 5000}, {2048, 2049, 3072}, {64, 64, 64},       {128, 10, 128},
-    };
-    for (const Row& row : rows) {
-        GuardedString s;
-        if (row.start != 0) {
-            ASSERT_TRUE(s.Reserve(row.start));
-            ASSERT_EQ(s.Capacity(), row.start);
-        }
-        ASSERT_TRUE(s.Reserve(row.request));
-        EXPECT_EQ(s.Capacity(), row.expected) << row.start << " -> " << row.request;
-    }
+struct GrowthRow {
+    const char* name;
+    std::uint32_t start;  // 0: the null string
+    std::uint32_t request, expected;
+};
+ORVANE_PRINT_BY_NAME(GrowthRow)
+
+const GrowthRow GROWTH[] = {
+    {"FirstBlockIsTheStep", 0, 0, 64},         {"FirstBlockAsAsked", 0, 100, 100},
+    {"SmallBlockDoubles", 64, 65, 128},        {"SmallBlockGoesToALargerRequest", 64, 1024, 1024},
+    {"StepAtLeastTheCapacity", 100, 150, 200}, {"DoublesJustBelow1024", 1000, 1001, 2000},
+    {"DoublesAt1023", 1023, 1024, 2046},       {"From1024OnAtLeast1024", 1024, 1025, 2048},
+    {"LargeRequestAsAsked", 2048, 5000, 5000}, {"LargeBlockSteps1024", 2048, 2049, 3072},
+};
+
+using GrowthTest = GuardedStringRows<GrowthRow>;
+
+TEST_P(GrowthTest, ReserveFollowsTheGrowthTable) {
+    GuardedString s;
+    ASSERT_TRUE(GetParam().start == 0 || s.Reserve(GetParam().start));
+    ASSERT_EQ(s.Capacity(), GetParam().start);
+    ASSERT_TRUE(s.Reserve(GetParam().request));
+    EXPECT_EQ(s.Capacity(), GetParam().expected);
 }
+
+ORVANE_NAMED_ROWS(Reserve, GrowthTest, GROWTH);
 
 TEST_F(GuardedStringTest, AppendingOneCharacterAtATimeDoublesThenStepsBy1024) {
     GuardedString s;
@@ -71,7 +89,6 @@ TEST_F(GuardedStringTest, AppendingOneCharacterAtATimeDoublesThenStepsBy1024) {
         if (capacities.empty() || capacities.back() != s.Capacity()) capacities.push_back(s.Capacity());
     }
     EXPECT_EQ(capacities, (std::vector<std::uint32_t>{64, 128, 256, 512, 1024, 2048, 3072, 4096, 5120}));
-    EXPECT_EQ(s.Length(), 5000u);
     EXPECT_EQ(Str(s), std::u16string(5000, u'x'));
 }
 
@@ -89,27 +106,19 @@ TEST_F(GuardedStringTest, FirstReserveMakesAZeroedBlockWithGuardsAndAHeapDescrip
     EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 1);
 }
 
-TEST_F(GuardedStringTest, BlockSizeIsTwiceTheCapacityPlusTheFrame) {
+TEST_F(GuardedStringTest, BlockSizeIsTwiceTheCapacityPlusTheFrameAndReserveWithinItChangesNothing) {
     CountingMemMgr manager;
     GuardedString s(manager);
     // 18 bytes of frame with 4-byte pointers (the product), 22 with 8-byte ones.
     const std::uint32_t frame = sizeof(void*) == 4 ? 18 : 22;
     EXPECT_EQ(manager.lastSize, 2 * 64 + frame);
+    const char16_t* before = s.Text();
+    for (std::uint32_t n : {0u, 1u, 63u, 64u}) ASSERT_TRUE(s.Reserve(n));
+    EXPECT_EQ(s.Capacity(), 64u);
+    EXPECT_EQ(s.Text(), before);
+    EXPECT_EQ(manager.allocates + manager.reallocates, 1);
     ASSERT_TRUE(s.Reserve(300));
     EXPECT_EQ(manager.lastSize, 2 * 300 + frame);
-}
-
-TEST_F(GuardedStringTest, ReserveWithinCapacityChangesNothing) {
-    CountingMemMgr manager;
-    GuardedString s(manager);
-    const char16_t* before = s.Text();
-    const int calls = manager.allocates + manager.reallocates;
-    for (std::uint32_t n : {0u, 1u, 63u, 64u}) {
-        ASSERT_TRUE(s.Reserve(n));
-        EXPECT_EQ(s.Capacity(), 64u);
-    }
-    EXPECT_EQ(s.Text(), before);
-    EXPECT_EQ(manager.allocates + manager.reallocates, calls);
 }
 
 TEST_F(GuardedStringTest, GrowthByReallocateWritesOnlyTheTerminatorSlot) {
@@ -149,33 +158,22 @@ TEST_F(GuardedStringTest, ManagerWhoseReallocateFailsStillGrowsByAllocateCopyAnd
 
 TEST_F(GuardedStringTest, FreeBufferGivesBackBlockReleasesOnceAndDeletesTheHeapDescriptor) {
     CountingMemMgr manager;
-    const int generalFrees = sim::Heap().generalFrees;
     GuardedString s(manager);
     s.Append(u"text");
-    s.FreeBuffer();
-    EXPECT_EQ(s.Text(), EMPTY_TEXT);
-    EXPECT_EQ(manager.frees, 1);
-    EXPECT_EQ(manager.releases, 1);
-    EXPECT_EQ(sim::Heap().generalFrees, generalFrees + 1);
-    s.FreeBuffer();  // a second FreeBuffer does nothing
-    EXPECT_EQ(manager.frees, 1);
-    EXPECT_EQ(manager.releases, 1);
-    EXPECT_EQ(sim::Heap().generalLive, 0);
-}
-
-TEST_F(GuardedStringTest, FreeBufferOnNullCallsNoManager) {
-    GuardedString s;
-    s.FreeBuffer();
-    const sim::HeapCounts heap = sim::Heap();
-    EXPECT_EQ(heap.runtimeFrees + heap.generalFrees + heap.runtimeAllocs + heap.generalAllocs, 0);
+    for (int twice = 0; twice < 2; ++twice) {
+        s.FreeBuffer();
+        EXPECT_EQ(s.Text(), EMPTY_TEXT);
+        EXPECT_EQ(manager.frees, 1);
+        EXPECT_EQ(manager.releases, 1);
+        EXPECT_EQ(sim::Heap().generalFrees, 1);
+    }
 }
 
 TEST_F(GuardedStringTest, BlockTooLargeForA32BitSizeIsAFailedAllocation) {
     CountingMemMgr manager;
     GuardedString s(manager);
-    const int calls = manager.allocates + manager.reallocates;
     EXPECT_FALSE(s.Reserve(0x7FFFFFFF));  // 2n + 18 needs 33 bits
-    EXPECT_EQ(manager.allocates + manager.reallocates, calls);
+    EXPECT_EQ(manager.allocates + manager.reallocates, 1);
     EXPECT_EQ(s.Capacity(), 64u);
     GuardedString null;
     EXPECT_FALSE(null.Reserve(0xFFFFFFF0));
@@ -184,38 +182,26 @@ TEST_F(GuardedStringTest, BlockTooLargeForA32BitSizeIsAFailedAllocation) {
 }
 
 TEST_F(GuardedStringTest, AssignRules) {
-    {
-        GuardedString s;
-        s.Assign(EMPTY_TEXT);
-        EXPECT_EQ(s.Capacity(), 0u) << "EMPTY_TEXT is the null string's own text";
-    }
+    const GuardedString null;
     const char16_t emptyElsewhere[1] = {0};
-    for (const char16_t* text : {static_cast<const char16_t*>(emptyElsewhere), static_cast<const char16_t*>(nullptr)}) {
-        GuardedString s;
-        s.Assign(text);
-        EXPECT_EQ(s.Capacity(), 64u);
-        EXPECT_EQ(s.Length(), 0u);
+    GuardedString fromEmpty, fromNull, fromNullString;
+    fromEmpty.Assign(emptyElsewhere);
+    fromNull.Assign(static_cast<const char16_t*>(nullptr));
+    fromNullString.Assign(null);
+    for (const GuardedString* s : {&fromEmpty, &fromNull, &fromNullString}) {
+        EXPECT_EQ(s->Capacity(), 64u);
+        EXPECT_EQ(s->Length(), 0u);
     }
-    {
-        GuardedString from, to;
-        to.Assign(from);
-        EXPECT_EQ(to.Capacity(), 64u);
-        EXPECT_EQ(to.Length(), 0u);
-    }
-    {
-        GuardedString s(u"same");
-        const char16_t* before = s.Text();
-        s.Assign(s);
-        s.Assign(s.Text());
-        EXPECT_EQ(s.Text(), before);
-        EXPECT_EQ(Str(s), u"same");
-    }
-    {
-        GuardedString s(u"a longer text");
-        s.Assign(u"short");
-        EXPECT_EQ(Str(s), u"short");
-        EXPECT_EQ(s.Text()[5], 0);
-    }
+    GuardedString same(u"same");
+    const char16_t* before = same.Text();
+    same.Assign(same);
+    same.Assign(same.Text());
+    EXPECT_EQ(same.Text(), before);
+    EXPECT_EQ(Str(same), u"same");
+    GuardedString shorter(u"a longer text");
+    shorter.Assign(u"short");
+    EXPECT_EQ(Str(shorter), u"short");
+    EXPECT_EQ(shorter.Text()[5], 0);
 }
 
 TEST_F(GuardedStringTest, AssignOtherCopiesExactlyItsLength) {
@@ -227,80 +213,63 @@ TEST_F(GuardedStringTest, AssignOtherCopiesExactlyItsLength) {
     EXPECT_EQ(target.Text()[4], u'e');
 }
 
-TEST_F(GuardedStringTest, AppendOfNothingAllocatesNothing) {
-    GuardedString s;
-    s.Append(u"abc", 0);
-    s.Append(u"", TO_TERMINATOR);
-    s.Append(nullptr, 5);
-    EXPECT_EQ(s.Capacity(), 0u);
-    EXPECT_EQ(sim::Heap().runtimeAllocs + sim::Heap().runtimeReallocs, 0);
-    s.Append(u"abcdef", 3);
-    EXPECT_EQ(Str(s), u"abc");
-    EXPECT_EQ(s.Text()[3], 0);
+struct PathRow {
+    const char* name;
+    const char16_t* target;
+    const char16_t* tail;
+    const char16_t* expected;
+};
+ORVANE_PRINT_BY_NAME(PathRow)
+
+const PathRow PATHS[] = {
+    {"SeamGetsABackslash", u"C:\\dir", u"file", u"C:\\dir\\file"},
+    {"OneSeparatorAtTheSeam", u"C:\\dir\\", u"\\file", u"C:\\dir\\file"},
+    {"SlashCountsAsSeparator", u"C:/dir/", u"file", u"C:/dir/file"},
+    {"TailKeepsItsTrailingSeparator", u"C:", u"x\\", u"C:\\x\\"},
+    {"TailWithInnerSeparator", u"C:\\dir", u"a\\b", u"C:\\dir\\a\\b"},
+    {"SeparatorOnlyTail", u"C:\\dir", u"\\", u"C:\\dir\\"},
+    {"EmptyTail", u"C:\\dir", u"", u"C:\\dir"},
+    {"NullTail", u"C:\\dir", nullptr, u"C:\\dir"},
+    {"EmptyTargetDropsLeadingSeparators", u"", u"\\\\server\\share", u"server\\share"},
+    {"MixedLeadingSeparators", u"C:\\dir", u"/\\//file", u"C:\\dir\\file"},
+};
+
+using AppendPathTest = GuardedStringRows<PathRow>;
+
+TEST_P(AppendPathTest, JoinsWithOneSeparator) {
+    GuardedString s(GetParam().target);
+    EXPECT_TRUE(s.AppendPath(GetParam().tail));
+    EXPECT_EQ(Str(s), GetParam().expected);
+    s.CheckIntegrity();
 }
 
-TEST_F(GuardedStringTest, AppendPathTable) {
-    struct Row {
-        const char16_t* target;
-        const char16_t* tail;
-        const char16_t* expected;
-    };
-    const Row rows[] = {
-        {u"C:\\dir", u"file", u"C:\\dir\\file"},
-        {u"C:\\dir\\", u"\\file", u"C:\\dir\\file"},
-        {u"C:/dir/", u"file", u"C:/dir/file"},
-        {u"C:", u"x\\", u"C:\\x\\"},
-        {u"C:\\dir", u"a\\b", u"C:\\dir\\a\\b"},
-        {u"C:\\dir", u"\\", u"C:\\dir\\"},
-        {u"C:\\dir", u"", u"C:\\dir"},
-        {u"C:\\dir", nullptr, u"C:\\dir"},
-        {u"", u"\\\\server\\share", u"server\\share"},
-        {u"C:\\dir", u"/\\//file", u"C:\\dir\\file"},
-    };
-    for (const Row& row : rows) {
-        GuardedString s(row.target);
-        EXPECT_TRUE(s.AppendPath(row.tail));
-        EXPECT_EQ(Str(s), row.expected) << std::string(row.target, row.target + 0);
-        s.CheckIntegrity();
-    }
-}
+ORVANE_NAMED_ROWS(Paths, AppendPathTest, PATHS);
 
-TEST_F(GuardedStringTest, TakeOverAdoptsADefaultBlockAndCopiesAnyOther) {
+TEST_F(GuardedStringTest, TakeOverAndMoveAdoptADefaultBlockAndCopyAnyOther) {
     {
         GuardedString source(u"adopted");
         const char16_t* block = source.Text();
         GuardedString target(u"old");
-        const int frees = sim::Heap().runtimeFrees;
         target.TakeOver(source);
         EXPECT_EQ(target.Text(), block);
         EXPECT_EQ(source.Text(), EMPTY_TEXT);
-        EXPECT_EQ(sim::Heap().runtimeFrees, frees + 1);  // the target's old block
+        EXPECT_EQ(sim::Heap().runtimeFrees, 1);  // the target's old block
+        const GuardedString moved(std::move(target));
+        EXPECT_EQ(moved.Text(), block);
+        EXPECT_EQ(target.Text(), EMPTY_TEXT);  // NOLINT(bugprone-use-after-move)
     }
     EXPECT_EQ(sim::Heap().runtimeLive, 0);
     EXPECT_EQ(sim::Heap().generalLive, 0);
-    {
-        CountingMemMgr manager;
-        GuardedString source(manager);
-        source.Append(u"copied");
-        GuardedString target;
-        target.TakeOver(source);
-        EXPECT_NE(target.Text(), source.Text());
-        EXPECT_EQ(Str(target), u"copied");
-        EXPECT_EQ(Str(source), u"copied");
-    }
-    {
-        GuardedString self(u"self");
-        self.TakeOver(self);
-        EXPECT_EQ(Str(self), u"self");
-    }
-}
-
-TEST_F(GuardedStringTest, MoveConstructionIsTakeOver) {
-    GuardedString source(u"moved");
-    const char16_t* block = source.Text();
-    GuardedString target(std::move(source));
-    EXPECT_EQ(target.Text(), block);
-    EXPECT_EQ(source.Text(), EMPTY_TEXT);  // NOLINT(bugprone-use-after-move)
+    CountingMemMgr manager;
+    GuardedString source(manager);
+    source.Append(u"copied");
+    GuardedString target;
+    target.TakeOver(source);
+    EXPECT_NE(target.Text(), source.Text());
+    EXPECT_EQ(Str(target), u"copied");
+    EXPECT_EQ(Str(source), u"copied");
+    target.TakeOver(target);
+    EXPECT_EQ(Str(target), u"copied");
 }
 
 TEST_F(GuardedStringTest, ConcatBothForms) {
@@ -308,9 +277,7 @@ TEST_F(GuardedStringTest, ConcatBothForms) {
     EXPECT_EQ(Str(Concat(u"<", s)), u"<middle");
     EXPECT_EQ(Str(Concat(s, u">")), u"middle>");
     EXPECT_EQ(Str(Concat(nullptr, s)), u"middle");
-    const GuardedString empty;
-    const GuardedString joined = Concat(u"x", empty);
-    EXPECT_EQ(Str(joined), u"x");
+    EXPECT_EQ(Str(Concat(u"x", GuardedString())), u"x");
     EXPECT_EQ(Str(s), u"middle");
 }
 
@@ -331,18 +298,19 @@ TEST_F(GuardedStringTest, FormatKeepsItsBlockWhenTheRoomSuffices) {
 }
 
 TEST_F(GuardedStringTest, FormatWithItsOwnTextAsArgument) {
-    GuardedString s(u"abc");
-    s.Format(u"%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s-%s", s.Text(), s.Text(), s.Text(),
-             s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(),
-             s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text(), s.Text());
-    std::u16string expected = u"abc";
-    for (int i = 1; i < 22; ++i) expected += u"-abc";
-    EXPECT_EQ(Str(s), expected);
+    CountingMemMgr manager;  // moves the block as it grows and scribbles on the one it gives back
+    GuardedString s(manager);
+    const std::u16string text(40, u'a');
+    s.Append(text.c_str());
+    s.Format(u"%s-%s", s.Text(), s.Text());
+    EXPECT_EQ(Str(s), text + u"-" + text);
 }
 
-TEST_F(GuardedStringTest, CommitLengthAndRecount) {
+TEST_F(GuardedStringTest, WritableBufferThenCommitLengthOrRecount) {
     GuardedString s;
     char16_t* buffer = s.WritableBuffer();
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(s.Capacity(), 64u);
     std::memcpy(buffer, u"hello\0world", 12 * sizeof(char16_t));
     s.Recount();
     EXPECT_EQ(s.Length(), 5u);
@@ -351,35 +319,37 @@ TEST_F(GuardedStringTest, CommitLengthAndRecount) {
     EXPECT_EQ(s.Length(), 8u);
     EXPECT_EQ(s.Text()[8], 0);
     EXPECT_EQ(s.Text()[7], u'o');
-}
-
-TEST_F(GuardedStringTest, TrimTrailingTable) {
-    struct Row {
-        const char16_t* before;
-        const char16_t* after;
-    };
-    const Row rows[] = {
-        {u"D:\\deploy\\", u"D:\\deploy"}, {u"D:\\deploy\\\\\\", u"D:\\deploy"}, {u"D:\\", u"D:"}, {u"\\\\\\", u""},
-        {u"a\\\\b", u"a\\\\b"},           {u"D:\\deploy", u"D:\\deploy"},       {u"", u""},
-    };
-    for (const Row& row : rows) {
-        GuardedString s(row.before);
-        s.TrimTrailing(u'\\');
-        EXPECT_EQ(Str(s), row.after);
-        EXPECT_EQ(s.Text()[s.Length()], 0);
-    }
-    GuardedString null;
-    null.TrimTrailing(u'\\');
-    EXPECT_EQ(null.Capacity(), 0u);
-}
-
-TEST_F(GuardedStringTest, WritableBufferMakesABlock) {
-    GuardedString s;
-    EXPECT_NE(s.WritableBuffer(), nullptr);
-    EXPECT_EQ(s.Capacity(), 64u);
     s.WritableBuffer(500);
     EXPECT_EQ(s.Capacity(), 500u);
 }
+
+struct TrimRow {
+    const char* name;
+    const char16_t* before;
+    const char16_t* after;
+};
+ORVANE_PRINT_BY_NAME(TrimRow)
+
+const TrimRow TRIMS[] = {
+    {"One", u"D:\\deploy\\", u"D:\\deploy"},
+    {"ARun", u"D:\\deploy\\\\\\", u"D:\\deploy"},
+    {"AfterADrive", u"D:\\", u"D:"},
+    {"Everything", u"\\\\\\", u""},
+    {"InnerRunStays", u"a\\\\b", u"a\\\\b"},
+    {"NoneToTrim", u"D:\\deploy", u"D:\\deploy"},
+    {"Empty", u"", u""},
+};
+
+using TrimTrailingTest = GuardedStringRows<TrimRow>;
+
+TEST_P(TrimTrailingTest, CutsTheLastRunOnly) {
+    GuardedString s(GetParam().before);
+    s.TrimTrailing(u'\\');
+    EXPECT_EQ(Str(s), GetParam().after);
+    EXPECT_EQ(s.Text()[s.Length()], 0);
+}
+
+ORVANE_NAMED_ROWS(Texts, TrimTrailingTest, TRIMS);
 
 /// A broken invariant and the check that must stop the process for it.
 struct StopRow {
@@ -389,24 +359,16 @@ struct StopRow {
 };
 ORVANE_PRINT_BY_NAME(StopRow)
 
-void OverwriteGuardThenRecount() {
-    GuardedString s(u"x");
-    char16_t* buffer = s.WritableBuffer();
-    // capacity + 2 characters: the terminator slot and half of the trailing guard.
-    for (std::uint32_t i = 0; i < s.Capacity() + 2; ++i) buffer[i] = u'a';
-    buffer[s.Capacity()] = 0;
-    s.Recount();
-}
-
-void OverwriteTerminatorSlotThenRecount() {
-    GuardedString s(u"x");
-    char16_t* buffer = s.WritableBuffer();
-    for (std::uint32_t i = 0; i <= s.Capacity(); ++i) buffer[i] = u'a';
-    s.Recount();
-}
-
 const StopRow STOPS[] = {
-    {"TrailingGuardThenRecount", "guard broken", OverwriteGuardThenRecount},
+    {"TrailingGuardThenRecount", "guard broken",
+     [] {
+         GuardedString s(u"x");
+         char16_t* buffer = s.WritableBuffer();
+         // The terminator slot and half of the trailing guard.
+         for (std::uint32_t i = 0; i < s.Capacity() + 2; ++i) buffer[i] = u'a';
+         buffer[s.Capacity()] = 0;
+         s.Recount();
+     }},
     {"FirstGuardThenAppend", "guard broken",
      [] {
          GuardedString s(u"x");
@@ -421,7 +383,13 @@ const StopRow STOPS[] = {
      }},
     {"SetLengthPastTheCapacity", "length beyond capacity", [] { GuardedString(u"x").SetLength(65); }},
     {"CommitLengthPastTheCapacity", "length beyond capacity", [] { GuardedString(u"x").CommitLength(65); }},
-    {"TerminatorSlotOverwritten", "scan past the block", OverwriteTerminatorSlotThenRecount},
+    {"TerminatorSlotOverwritten", "scan past the block",
+     [] {
+         GuardedString s(u"x");
+         char16_t* buffer = s.WritableBuffer();
+         for (std::uint32_t i = 0; i <= s.Capacity(); ++i) buffer[i] = u'a';
+         s.Recount();
+     }},
     {"RuntimeHeapRefusesTheBlock", "block allocation failed",
      [] {
          sim::FailRuntimeAllocation(1);
@@ -439,14 +407,10 @@ const StopRow STOPS[] = {
     {"FormatCountPast2GiB", "format measure failed",
      [] {
          const std::u16string piece(std::size_t{1} << 25, u'a');
+         const std::vector<FormatArg> args(64, FormatArg(piece.c_str()));
          std::u16string format;
-         std::vector<FormatArg> args;
-         for (int i = 0; i < 64; ++i) {
-             format += u"%s";
-             args.emplace_back(piece.c_str());
-         }
-         GuardedString s;
-         s.FormatList(format.c_str(), args.data(), static_cast<std::uint32_t>(args.size()));
+         for (int i = 0; i < 64; ++i) format += u"%s";
+         GuardedString().FormatList(format.c_str(), args.data(), 64);
      }},
     // The formatter's two passes must agree; a text that changes between them (here while the
     // block is handed out) would otherwise be cut or left unterminated.
@@ -468,17 +432,13 @@ const StopRow STOPS[] = {
      }},
 };
 
-class GuardedStringDeathTest : public ::testing::TestWithParam<StopRow> {
-protected:
-    void SetUp() override { sim::Reset(); }
-};
+using GuardedStringDeathTest = GuardedStringRows<StopRow>;
 
 TEST_P(GuardedStringDeathTest, StopsAtItsOwnCheck) {
     EXPECT_DEATH(GetParam().breakIt(), std::string("fatal stop: ") + GetParam().site);
 }
 
-INSTANTIATE_TEST_SUITE_P(BrokenInvariants, GuardedStringDeathTest, ::testing::ValuesIn(STOPS),
-                         [](const ::testing::TestParamInfo<StopRow>& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(BrokenInvariants, GuardedStringDeathTest, STOPS);
 
 }  // namespace
 }  // namespace orvane

@@ -53,8 +53,7 @@ TEST_P(OwnerRuleTest, AcceptsTheOwnersOfItsRuleOnly) {
     EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Owners, OwnerRuleTest, ::testing::ValuesIn(OWNER_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Owners, OwnerRuleTest, OWNER_CASES);
 
 // ---- What an elevated run's folders leave a standard user ----------------------------------
 
@@ -113,8 +112,7 @@ TEST_P(FolderSecurityTest, StandardUsersGetOnlyWhatARunThatIsNotElevatedNeeds) {
     EXPECT_EQ(sim::LiveSecurityDescriptors(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Folders, FolderSecurityTest, ::testing::ValuesIn(SECURITY_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Folders, FolderSecurityTest, SECURITY_CASES);
 
 }  // namespace
 }  // namespace orvane

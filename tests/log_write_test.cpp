@@ -23,7 +23,8 @@ using testing::LogOf;
 
 class LogWriteTest : public testing::LogFixture {
 protected:
-    static void Open() {
+    void SetUp() override {
+        LogFixture::SetUp();
         OpenLog();
         ASSERT_NE(logStream, nullptr);
     }
@@ -43,45 +44,28 @@ const MessageCase MESSAGE_CASES[] = {
     {"WaitFailed", msg::WAIT_RETURNED, {DWORD{0xFFFFFFFF}}, Line(msg::WAIT_RETURNED, u"-1")},
     {"ExitCodeTopBitSet",
      msg::TOOL_RETURNED,
-     {u"C:\\P\\kestrun.exe", DWORD{0xC0000005}},
-     Line(msg::TOOL_RETURNED, u"C:\\P\\kestrun.exe", u"-1073741819")},
+     {u"t", DWORD{0xC0000005}},
+     Line(msg::TOOL_RETURNED, u"t", u"-1073741819")},
     {"LastError", msg::VERSION_SIZE_FAILED, {DWORD{1812}}, Line(msg::VERSION_SIZE_FAILED, u"1812")},
-    {"FolderKeepsTrailingBackslash",
-     msg::INSTALL_PATH_FOUND,
-     {u"D:\\Product\\"},
-     Line(msg::INSTALL_PATH_FOUND, u"D:\\Product\\")},
+    {"FolderKeepsTrailingBackslash", msg::INSTALL_PATH_FOUND, {u"D:\\P\\"}, Line(msg::INSTALL_PATH_FOUND, u"D:\\P\\")},
     // The bytes of each character are the log stream's table; here only that the path arrives whole.
-    {"PathBeyondBmp",
-     msg::NOT_FOUND,
-     {u"C:\\\U0001F600\\kestrun.exe"},
-     Line(msg::NOT_FOUND, u"C:\\\U0001F600\\kestrun.exe")},
-    {"PathWithUnpairedSurrogate",
-     msg::NOT_FOUND,
-     {u"C:\\\xD83D\\patch.rkv"},
-     Line(msg::NOT_FOUND, u"C:\\\xFFFD\\patch.rkv")},
-    {"TwoLinesWithTab",
-     msg::WILL_RUN,
-     {u"t.exe", u" /encfile \"p\""},
-     Line(msg::WILL_RUN, u"t.exe", u" /encfile \"p\"")},
+    {"PathBeyondBmp", msg::NOT_FOUND, {u"C:\\\U0001F600.rkv"}, Line(msg::NOT_FOUND, u"C:\\\U0001F600.rkv")},
+    {"PathWithUnpairedSurrogate", msg::NOT_FOUND, {u"C:\\\xD83D.rkv"}, Line(msg::NOT_FOUND, u"C:\\\xFFFD.rkv")},
+    {"TwoLinesWithTab", msg::WILL_RUN, {u"t.exe", u" /encfile p"}, Line(msg::WILL_RUN, u"t.exe", u" /encfile p")},
 };
 
 class LogMessageTest : public LogWriteTest, public ::testing::WithParamInterface<MessageCase> {};
 
 TEST_P(LogMessageTest, WritesMessageAsOneLine) {
     const MessageCase& c = GetParam();
-    Open();
     LogWriteList(c.format, c.args.data(), static_cast<std::uint32_t>(c.args.size()));
     EXPECT_EQ(OnDisk(), LogOf({c.line}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Messages, LogMessageTest, ::testing::ValuesIn(MESSAGE_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Messages, LogMessageTest, MESSAGE_CASES);
 
 TEST_F(LogWriteTest, EachMessageIsOneWrite) {
-    Open();
-    const std::vector<DWORD> afterOpen = sim::WriteSizes();
-    ASSERT_EQ(afterOpen, std::vector<DWORD>{3});
-
+    ASSERT_EQ(sim::WriteSizes(), std::vector<DWORD>{3});
     LogWrite(msg::INSTALL_PATH_NOT_FOUND);
     LogWrite(msg::WAIT_RETURNED, DWORD{258});
     LogWrite(msg::WILL_RUN, u"t", u"p");
@@ -93,7 +77,6 @@ TEST_F(LogWriteTest, EachMessageIsOneWrite) {
 }
 
 TEST_F(LogWriteTest, MessageLongerThanBufferIsCompleteOnReturn) {
-    Open();
     const std::u16string path = u"C:\\" + std::u16string(3 * LogStream::BUFFER_UNITS, u'x');
     LogWrite(msg::NOT_FOUND, path.c_str());
 
@@ -101,7 +84,6 @@ TEST_F(LogWriteTest, MessageLongerThanBufferIsCompleteOnReturn) {
 }
 
 TEST_F(LogWriteTest, FailedWriteLosesOnlyThatMessage) {
-    Open();
     LogWrite(msg::WAIT_RETURNED, DWORD{1});
     sim::FailWritesAfter(0);
     LogWrite(msg::WAIT_RETURNED, DWORD{2});
@@ -111,35 +93,14 @@ TEST_F(LogWriteTest, FailedWriteLosesOnlyThatMessage) {
 }
 
 TEST_F(LogWriteTest, UnopenedOrClosedLogIgnoresMessages) {
+    LogStream* const opened = logStream;
     logStream = nullptr;
     LogWrite(msg::TOOL_SUCCEEDED);
-    EXPECT_TRUE(sim::WriteSizes().empty());
-
-    Open();
+    logStream = opened;
     CloseLog();
-    const std::vector<DWORD> afterClose = sim::WriteSizes();
     LogWrite(msg::TOOL_SUCCEEDED);
-    EXPECT_EQ(sim::WriteSizes(), afterClose);
+    EXPECT_EQ(sim::WriteSizes(), std::vector<DWORD>{3});
     EXPECT_EQ(OnDisk(), BOM);
-}
-
-/// A line as a UTF-16 log holds it: little-endian units, the line break as CR LF.
-std::string Utf16Line(const std::u16string& line) {
-    std::string bytes;
-    for (char16_t unit : line + u"\n") {
-        if (unit == u'\n') bytes += std::string("\r\0", 2);
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
-
-TEST_F(LogWriteTest, Utf16LittleEndianLogGetsUtf16Lines) {
-    sim::MakeFile(u"C:\\ProgramData\\Velmor\\Orvane.Launcher-1600000000-4242.txt", "\xFF\xFE");
-    Open();
-    LogWrite(msg::WILL_RUN, u"t\U0001F600", u" p");
-
-    EXPECT_EQ(OnDisk(), "\xFF\xFE" + Utf16Line(Line(msg::WILL_RUN, u"t\U0001F600", u" p")));
 }
 
 }  // namespace

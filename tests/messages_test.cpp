@@ -40,8 +40,7 @@ class MessageTableTest : public ::testing::TestWithParam<MessageText> {};
 
 TEST_P(MessageTableTest, HoldsExactlyThisText) { EXPECT_EQ(std::u16string(GetParam().message), GetParam().text); }
 
-INSTANTIATE_TEST_SUITE_P(Messages, MessageTableTest, ::testing::ValuesIn(MESSAGES),
-                         [](const auto& info) { return std::string(info.param.name); });
+ORVANE_NAMED_ROWS(Messages, MessageTableTest, MESSAGES);
 
 }  // namespace
 }  // namespace orvane

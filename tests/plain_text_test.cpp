@@ -6,29 +6,38 @@
 #include <limits>
 #include <string>
 
+#include "support/named_case.h"
+
 namespace orvane {
 namespace {
 
-TEST(PlainTextTest, WriteDecimalCoversTheWholeRangeWithItsTerminator) {
-    const struct {
-        std::int64_t value;
-        std::u16string text;
-    } rows[] = {
-        {0, u"0"},
-        {-1, u"-1"},
-        {1600000000, u"1600000000"},
-        {std::numeric_limits<std::int64_t>::max(), u"9223372036854775807"},
-        {std::numeric_limits<std::int64_t>::min(), u"-9223372036854775808"},
-    };
-    for (const auto& row : rows) {
-        char16_t out[DECIMAL_UNITS];
-        const std::uint32_t count = WriteDecimal(row.value, out);
-        EXPECT_EQ(std::u16string(out, count), row.text) << row.value;
-        EXPECT_EQ(out[count], u'\0') << row.value;
-        EXPECT_EQ(TextLength(out), count) << row.value;
-    }
-    EXPECT_EQ(TextLength(nullptr), 0u);
+struct DecimalRow {
+    const char* name;
+    std::int64_t value;
+    const char16_t* text;
+};
+ORVANE_PRINT_BY_NAME(DecimalRow)
+
+const DecimalRow DECIMALS[] = {
+    {"Zero", 0, u"0"},
+    {"MinusOne", -1, u"-1"},
+    {"TenDigits", 1600000000, u"1600000000"},
+    {"Largest", std::numeric_limits<std::int64_t>::max(), u"9223372036854775807"},
+    {"Smallest", std::numeric_limits<std::int64_t>::min(), u"-9223372036854775808"},
+};
+
+class WriteDecimalTest : public ::testing::TestWithParam<DecimalRow> {};
+
+TEST_P(WriteDecimalTest, WritesTheDigitsAndATerminator) {
+    char16_t out[DECIMAL_UNITS];
+    const std::uint32_t count = WriteDecimal(GetParam().value, out);
+    EXPECT_EQ(std::u16string(out, count), GetParam().text);
+    EXPECT_EQ(TextLength(out), count);
 }
+
+ORVANE_NAMED_ROWS(Values, WriteDecimalTest, DECIMALS);
+
+TEST(TextLengthTest, OfNullIsZero) { EXPECT_EQ(TextLength(nullptr), 0u); }
 
 }  // namespace
 }  // namespace orvane

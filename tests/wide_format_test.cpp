@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "support/named_case.h"
+#include "testkit/collecting_sink.h"
+
 namespace orvane {
 namespace {
 
@@ -20,39 +23,46 @@ std::u16string Formatted(const char16_t* format, std::vector<FormatArg> args) {
     return out;
 }
 
-TEST(WideFormatTest, Conversions) {
-    struct Row {
-        const char16_t* format;
-        std::vector<FormatArg> args;
-        const char16_t* expected;
-    };
-    const Row rows[] = {
-        {u"plain", {}, u"plain"},
-        {u"", {}, u""},
-        {u"%s", {u"text"}, u"text"},
-        {u"[%s]", {u""}, u"[]"},
-        {u"%d", {0}, u"0"},
-        {u"%d", {-7}, u"-7"},
-        {u"%d", {2147483647}, u"2147483647"},
-        {u"%d", {static_cast<std::int32_t>(0x80000000u)}, u"-2147483648"},
-        {u"returned %d", {0xFFFFFFFFu}, u"returned -1"},
-        {u"returned %d", {0xC0000005u}, u"returned -1073741819"},
-        {u"returned %d", {258u}, u"returned 258"},
-        {u"Orvane.Launcher-%s-%d.txt", {u"-1", 4242}, u"Orvane.Launcher--1-4242.txt"},
-        {u"%s%s", {u"a", u"b"}, u"ab"},
-        {u"run %s with :\n\t %s",
-         {u"C:\\x.exe", u" /encfile \"D:\\p\""},
-         u"run C:\\x.exe with :\n\t  /encfile \"D:\\p\""},
-        {u"100%% %x %", {}, u"100%% %x %"},
-        {u"%s and %d", {}, u" and "},
-        {u"%d", {u"text"}, u""},
-        {u"%s", {static_cast<const char16_t*>(nullptr)}, u""},
-        {u"\U0001F600 %s", {u"\xD83D"}, u"\U0001F600 \xD83D"},
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(Formatted(row.format, row.args), row.expected);
-    }
+struct ConversionRow {
+    const char* name;
+    const char16_t* format;
+    std::vector<FormatArg> args;
+    const char16_t* expected;
+};
+ORVANE_PRINT_BY_NAME(ConversionRow)
+
+const ConversionRow CONVERSIONS[] = {
+    {"PlainText", u"plain", {}, u"plain"},
+    {"EmptyFormat", u"", {}, u""},
+    {"Text", u"%s", {u"text"}, u"text"},
+    {"EmptyText", u"[%s]", {u""}, u"[]"},
+    {"Zero", u"%d", {0}, u"0"},
+    {"Negative", u"%d", {-7}, u"-7"},
+    {"Largest", u"%d", {2147483647}, u"2147483647"},
+    {"Smallest", u"%d", {static_cast<std::int32_t>(0x80000000u)}, u"-2147483648"},
+    {"AllBitsSetIsMinusOne", u"returned %d", {0xFFFFFFFFu}, u"returned -1"},
+    {"TopBitSetIsNegative", u"returned %d", {0xC0000005u}, u"returned -1073741819"},
+    {"UnsignedBelowTopBit", u"returned %d", {258u}, u"returned 258"},
+    {"TextThenNumber", u"Orvane.Launcher-%s-%d.txt", {u"-1", 4242}, u"Orvane.Launcher--1-4242.txt"},
+    {"TwoTexts", u"%s%s", {u"a", u"b"}, u"ab"},
+    {"ControlCharactersKept",
+     u"run %s with :\n\t %s",
+     {u"C:\\x.exe", u" /p \"D:\\p\""},
+     u"run C:\\x.exe with :\n\t  /p \"D:\\p\""},
+    {"OtherPercentsKept", u"100%% %x %", {}, u"100%% %x %"},
+    {"MissingArgumentsGiveNothing", u"%s and %d", {}, u" and "},
+    {"TextForANumberGivesNothing", u"%d", {u"text"}, u""},
+    {"NullText", u"%s", {static_cast<const char16_t*>(nullptr)}, u""},
+    {"SurrogatesPassUnchanged", u"\U0001F600 %s", {u"\xD83D"}, u"\U0001F600 \xD83D"},
+};
+
+class WideFormatConversionTest : public ::testing::TestWithParam<ConversionRow> {};
+
+TEST_P(WideFormatConversionTest, CountsAndPrintsTheSameText) {
+    EXPECT_EQ(Formatted(GetParam().format, GetParam().args), GetParam().expected);
 }
+
+ORVANE_NAMED_ROWS(Conversions, WideFormatConversionTest, CONVERSIONS);
 
 TEST(WideFormatTest, NullFormatProducesNothing) {
     EXPECT_EQ(FormatCount(nullptr, nullptr, 0), 0);
@@ -71,20 +81,12 @@ TEST(WideFormatTest, BoundedPassRefusesAZeroSizeAndTerminatesWhatFits) {
     EXPECT_EQ(FormatInto(buffer, 4, u"%d", nullptr, 0), 0);
 }
 
-class CollectingSink final : public FormatSink {
-public:
-    void Put(const char16_t* units, std::uint32_t count) override { pieces.emplace_back(units, count); }
-    std::vector<std::u16string> pieces;
-};
-
 TEST(WideFormatTest, SinkReceivesTextArgumentsWhole) {
-    CollectingSink sink;
+    testing::CollectingSink sink;
     const std::u16string longText(5000, u'L');
     const FormatArg args[] = {longText.c_str(), 12};
     FormatTo(sink, u"a%sb%dc", args, 2);
-    std::u16string joined;
-    for (const auto& piece : sink.pieces) joined += piece;
-    EXPECT_EQ(joined, u"a" + longText + u"b12c");
+    EXPECT_EQ(sink.pieces, (std::vector<std::u16string>{u"a", longText, u"b", u"12", u"c"}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Memory managers for tests: count every call, optionally refuse Reallocate, and make the
-// bytes a resize leaves undefined visible (0x55) instead of whatever the heap had there.
+// bytes a resize leaves undefined, and those of a block given back, visible (0x55) instead of
+// whatever the heap had there.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +57,7 @@ private:
         return block;
     }
     void Drop(void* block) {
+        std::memset(block, 0x55, sizes[block]);
         sizes.erase(block);
         std::free(block);
     }
