@@ -11,6 +11,6 @@
     [[maybe_unused]] void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 /// One test of `Suite` per element of `rows`, named by the element's `name`.
-#define ORVANE_NAMED_ROWS(Prefix, Suite, rows)                          \
+#define ORVANE_NAMED_ROWS(Prefix, Suite, rows)                         \
     INSTANTIATE_TEST_SUITE_P(Prefix, Suite, ::testing::ValuesIn(rows), \
                              [](const auto& info) { return std::string(info.param.name); })
